@@ -1,0 +1,124 @@
+#ifndef PATCHER_PLATFORM_PLATFORM_H_
+#define PATCHER_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace patcher {
+
+/// Box types and the one answer that means Yes, numbered as Windows numbers
+/// them. Our own names: <windows.h> defines MB_OK and friends as macros.
+enum BoxType : unsigned { kBoxOk = 0, kBoxYesNo = 4 };
+constexpr int kAnswerYes = 6;
+
+/// File attribute bits, numbered as Windows numbers them.
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kAttributeReadOnly = 0x1;
+constexpr uint32_t kAttributeHidden = 0x2;
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeArchive = 0x20;
+
+/// Registry value types.
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegLink = 6;
+constexpr uint32_t kRegMultiSz = 7;
+
+/// Results of RegistryKey::Query, numbered as Windows numbers them.
+constexpr long kRegOk = 0;
+constexpr long kRegNotFound = 2;
+constexpr long kRegMoreData = 234;
+
+/// A file opened for reading its raw bytes; closed when destroyed.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  /// Reads up to `size` bytes into `buf`. Returns the number of bytes read,
+  /// 0 at the end of the data, or -1 on a read error.
+  virtual long Read(char* buf, size_t size) = 0;
+};
+
+/// An InputFile over bytes held in memory (tests, fuzzing, fakes).
+class MemoryInputFile : public InputFile {
+ public:
+  explicit MemoryInputFile(std::string data) : data_(std::move(data)) {}
+  long Read(char* buf, size_t size) override {
+    size_t n = data_.size() - pos_;
+    if (n > size) n = size;
+    data_.copy(buf, n, pos_);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::string data_;
+  size_t pos_ = 0;
+};
+
+/// An open registry key under HKEY_LOCAL_MACHINE; closed when destroyed.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  /// Reads the value `name` the way RegQueryValueExA does. On entry `*size`
+  /// is the capacity of `data` in bytes. Returns kRegOk with `*size` set to
+  /// the bytes written (a string's terminator included when the value has
+  /// one) and `*type` set when `type` is not null; kRegNotFound when there is
+  /// no such value; kRegMoreData when the data does not fit (the contents of
+  /// `data` are then unspecified).
+  virtual long Query(const char* name, uint32_t* type, char* data,
+                     uint32_t* size) = 0;
+};
+
+/// The operating system as a patch run sees it: registry reads, message
+/// boxes, file attributes, opening files for reading and copying files. All
+/// paths are Windows paths (backslash separators; relative ones against the
+/// working directory). Abstract so that the run can be tested against a fake.
+///
+/// Real implementations: platform_win32.cc (the Win32 API) and
+/// platform_posix.cc (a Wine or Proton prefix seen from Linux); CMake builds
+/// one of them. The fake is FakePlatform in test_util.h.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  /// Opens HKEY_LOCAL_MACHINE\`subkey` for reading, in the registry view of a
+  /// 32-bit program. Returns null when the key does not exist or cannot be
+  /// opened.
+  virtual std::unique_ptr<RegistryKey> OpenKey(const char* subkey) = 0;
+
+  /// Shows a modal box with no owner window and waits for it to be closed.
+  /// Returns kAnswerYes when the user chose Yes; any other value is No (or
+  /// the close of an OK box).
+  virtual int ShowBox(const char* text, const char* caption, BoxType type) = 0;
+
+  /// Returns the attribute bits of `path`, or kInvalidAttributes when there
+  /// is no such file.
+  virtual uint32_t ReadAttributes(const char* path) = 0;
+
+  /// Sets the attribute bits of `path`. Returns false on failure.
+  virtual bool WriteAttributes(const char* path, uint32_t attributes) = 0;
+
+  /// Opens `path` for reading. Returns null when it cannot be opened for any
+  /// reason: absent, a directory, or refused.
+  virtual std::unique_ptr<InputFile> OpenForReading(const char* path) = 0;
+
+  /// Copies `source` to `dest`, replacing an existing `dest` atomically: the
+  /// destination's directory must exist and a read-only destination is
+  /// refused. Returns true on success. On failure returns false, leaves
+  /// `dest` as it was and sets `*error` to a text naming the failed call and
+  /// its path.
+  virtual bool CopyOver(const char* source, const char* dest,
+                        std::string* error) = 0;
+};
+
+/// Returns the platform of this host. Each platform file defines it.
+std::unique_ptr<Platform> CreatePlatform();
+
+}  // namespace patcher
+
+#endif  // PATCHER_PLATFORM_PLATFORM_H_
