@@ -40,19 +40,17 @@ int ConsoleBox(const char* text, const char* caption, BoxType type, FILE* in,
   fprintf(out, "[y/N] ");
   fflush(out);
   char answer[64];
-  if (!fgets(answer, sizeof answer, in)) {
-    fprintf(out, "\n");
-    return 7;  // IDNO
-  }
+  bool got = fgets(answer, sizeof answer, in) != nullptr;
+  // A terminal echoes the answer and its line end; piped input does not.
+  if (!got || !isatty(fileno(in))) fprintf(out, "\n");
+  if (!got) return 7;  // IDNO
   size_t len = strlen(answer);
-  bool whole_line = len > 0 && answer[len - 1] == '\n';
-  if (!whole_line) {
+  if (len > 0 && answer[len - 1] != '\n') {
     // Too long to be a yes: drop the rest of the line, so that it is not
     // taken for the answer to a later question.
     int c;
     while ((c = fgetc(in)) != EOF && c != '\n') {
     }
-    if (len < sizeof answer - 1) fprintf(out, "\n");  // the input ended
   }
   answer[strcspn(answer, "\r\n")] = '\0';
   for (char* p = answer; *p; ++p)
