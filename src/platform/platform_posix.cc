@@ -1,7 +1,7 @@
 // The platform of a Linux (or other POSIX) host on which the game lives in a
 // Wine or Proton prefix: HKEY_LOCAL_MACHINE is the prefix's system.reg,
 // Windows paths are mapped into the prefix, and boxes are shown on the
-// console.
+// console, or as desktop dialogs when started without a terminal.
 
 #include "platform/platform_posix.h"
 
@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/desktop_dialog.h"
 #include "platform/platform.h"
 #include "platform/posix_files.h"
 #include "platform/wine_registry.h"
@@ -75,7 +76,8 @@ class WineKeyHandle : public RegistryKey {
 
 class PosixPlatform : public Platform {
  public:
-  explicit PosixPlatform(std::string prefix) : prefix_(std::move(prefix)) {}
+  PosixPlatform(std::string prefix, DesktopDialogs dialogs)
+      : prefix_(std::move(prefix)), dialogs_(std::move(dialogs)) {}
 
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
@@ -88,6 +90,8 @@ class PosixPlatform : public Platform {
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
     fflush(stdout);
+    int answer;
+    if (dialogs_.Show(text, caption, type, &answer)) return answer;
     return ConsoleBox(text, caption, type, stdin, stderr);
   }
 
@@ -125,18 +129,24 @@ class PosixPlatform : public Platform {
 
  private:
   std::string prefix_;
+  DesktopDialogs dialogs_;
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> CreatePlatform() {
+  // First, while a closed standard input is still closed: the first file
+  // opened later would take its number.
+  DesktopDialogs dialogs = DesktopDialogs::FromEnvironment();
   const char* home = getenv("HOME");
   if (!home || !*home) {
     const passwd* pw = getpwuid(getuid());
     home = pw ? pw->pw_dir : nullptr;
   }
-  return std::unique_ptr<Platform>(new PosixPlatform(FindWinePrefix(
-      getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"), home)));
+  return std::unique_ptr<Platform>(
+      new PosixPlatform(FindWinePrefix(getenv("WINEPREFIX"),
+                                       getenv("STEAM_COMPAT_DATA_PATH"), home),
+                        std::move(dialogs)));
 }
 
 }  // namespace patcher

@@ -1,0 +1,261 @@
+// Boxes as desktop dialogs on Linux, for a program started without a
+// terminal (from a file manager or a launcher), where console boxes would go
+// unseen and a question would read the end of input. The dialog program is
+// started without a shell; every text reaches it as one argument.
+
+#include "platform/desktop_dialog.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace patcher {
+
+namespace {
+
+constexpr int kAnswerNo = 7;  // IDNO
+constexpr int kAnswerOk = 1;  // IDOK
+
+bool IsSet(const char* value) { return value && *value; }
+
+// Returns the length of the valid UTF-8 sequence at `s`, or 0.
+size_t Utf8SequenceLength(const unsigned char* s, size_t left) {
+  unsigned char c = s[0];
+  if (c < 0x80) return 1;
+  size_t len;
+  unsigned min;
+  unsigned cp;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2, min = 0x80, cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3, min = 0x800, cp = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4, min = 0x10000, cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (left < len) return 0;
+  for (size_t i = 1; i < len; ++i) {
+    if ((s[i] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (s[i] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+void AppendUtf8(unsigned cp, std::string* out) {
+  if (cp < 0x80) {
+    *out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out += static_cast<char>(0xC0 | (cp >> 6));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out += static_cast<char>(0xE0 | (cp >> 12));
+    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the
+// code point of the same number, as Windows maps them.
+constexpr unsigned short kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Text for kdialog, whose labels take rich text when it looks like markup:
+// always rich text, with every character escaped and white space kept.
+std::string RichTextLiteral(const std::string& text) {
+  std::string out = "<qt><p style=\"white-space:pre-wrap\">";
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out + "</p></qt>";
+}
+
+bool IsErrorCaption(const char* caption) {
+  return strcmp(caption, "Error") == 0 || strcmp(caption, "Failed") == 0;
+}
+
+}  // namespace
+
+InputKind ClassifyInput(int fd) {
+  if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) return InputKind::kNothing;
+  if (isatty(fd)) return InputKind::kTerminal;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return InputKind::kData;
+  if (S_ISCHR(st.st_mode)) {
+    struct stat null_st;
+    bool is_null = stat("/dev/null", &null_st) == 0 &&
+                   S_ISCHR(null_st.st_mode) && st.st_rdev == null_st.st_rdev;
+    return is_null ? InputKind::kNothing : InputKind::kData;
+  }
+  if (S_ISREG(st.st_mode)) {
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    return at >= 0 && at >= st.st_size ? InputKind::kNothing : InputKind::kData;
+  }
+  return InputKind::kData;  // a pipe or a socket may still bring an answer
+}
+
+DialogProgram ChooseDialogProgram(const DesktopFacts& facts) {
+  if (facts.input != InputKind::kNothing) return DialogProgram::kNone;
+  if (!IsSet(facts.display) && !IsSet(facts.wayland_display))
+    return DialogProgram::kNone;
+  if (facts.has_zenity) return DialogProgram::kZenity;
+  if (facts.has_kdialog) return DialogProgram::kKdialog;
+  return DialogProgram::kNone;
+}
+
+std::string FindProgram(const char* name, const char* path) {
+  if (!path) return std::string();
+  const char* p = path;
+  for (;;) {
+    const char* end = strchr(p, ':');
+    size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
+    // An empty or relative entry names a folder below the working directory,
+    // which is the patch's folder: never take a dialog program from there.
+    if (len > 0 && p[0] == '/') {
+      std::string candidate = std::string(p, len) + "/" + name;
+      struct stat st;
+      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          access(candidate.c_str(), X_OK) == 0)
+        return candidate;
+    }
+    if (!end) return std::string();
+    p = end + 1;
+  }
+}
+
+std::string TextToUtf8(const std::string& text) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
+  bool valid = true;
+  for (size_t i = 0; i < text.size();) {
+    size_t len = Utf8SequenceLength(s + i, text.size() - i);
+    if (len == 0) {
+      valid = false;
+      break;
+    }
+    i += len;
+  }
+  if (valid) return text;
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x80 && c < 0xA0) {
+      AppendUtf8(kCp1252High[c - 0x80], &out);
+    } else {
+      AppendUtf8(c, &out);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> DialogArguments(DialogProgram program,
+                                         const char* text, const char* caption,
+                                         BoxType type) {
+  std::string title = TextToUtf8(caption);
+  std::string body = TextToUtf8(text);
+  bool question = type == kBoxYesNo;
+  bool error = !question && IsErrorCaption(caption);
+  if (program == DialogProgram::kKdialog) {
+    return {"kdialog", "--title", title,
+            question ? "--yesno"
+            : error  ? "--error"
+                     : "--msgbox",
+            RichTextLiteral(body)};
+  }
+  // --no-markup: zenity's text is Pango markup otherwise. The "=" forms keep
+  // a text that starts with "-" from being read as an option.
+  return {"zenity",
+          question ? "--question"
+          : error  ? "--error"
+                   : "--info",
+          "--title=" + title, "--text=" + body, "--no-markup"};
+}
+
+bool AnswerFromStatus(int wait_status, BoxType type, int* answer) {
+  if (wait_status == -1 || !WIFEXITED(wait_status)) return false;
+  int code = WEXITSTATUS(wait_status);
+  if (code != 0 && code != 1) return false;
+  if (type == kBoxYesNo) {
+    *answer = code == 0 ? kAnswerYes : kAnswerNo;
+  } else {
+    *answer = kAnswerOk;
+  }
+  return true;
+}
+
+int RunDialogProgram(const std::string& path,
+                     const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  // The dialog's own output must not mix with the program's lines.
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  int err =
+      posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) return -1;
+  int status;
+  while (waitpid(pid, &status, 0) == -1) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+DesktopDialogs DesktopDialogs::FromEnvironment() {
+  DesktopFacts facts;
+  facts.input = ClassifyInput(0);
+  facts.display = getenv("DISPLAY");
+  facts.wayland_display = getenv("WAYLAND_DISPLAY");
+  const char* path = getenv("PATH");
+  std::string zenity = FindProgram("zenity", path);
+  std::string kdialog = FindProgram("kdialog", path);
+  facts.has_zenity = !zenity.empty();
+  facts.has_kdialog = !kdialog.empty();
+  DialogProgram program = ChooseDialogProgram(facts);
+  return DesktopDialogs(program,
+                        program == DialogProgram::kZenity ? zenity : kdialog);
+}
+
+bool DesktopDialogs::Show(const char* text, const char* caption, BoxType type,
+                          int* answer) const {
+  if (program_ == DialogProgram::kNone) return false;
+  int status =
+      RunDialogProgram(path_, DialogArguments(program_, text, caption, type));
+  return AnswerFromStatus(status, type, answer);
+}
+
+}  // namespace patcher

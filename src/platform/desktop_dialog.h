@@ -1,0 +1,101 @@
+#ifndef PATCHER_PLATFORM_DESKTOP_DIALOG_H_
+#define PATCHER_PLATFORM_DESKTOP_DIALOG_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace patcher {
+
+/// What standard input offers a console box.
+enum class InputKind {
+  kTerminal,  // a terminal: the console can ask
+  kNothing,   // closed, /dev/null, or a regular file read to its end: a
+              // console question would read the end of input at once
+  kData,      // anything else (a pipe, a file with data left, a socket):
+              // answers may come from it
+};
+
+/// Returns what `fd` offers, reading nothing from it. Call it before the
+/// process opens any file, so that a closed fd is not yet reused.
+InputKind ClassifyInput(int fd);
+
+/// The program that shows boxes as dialogs on a desktop.
+enum class DialogProgram { kNone, kZenity, kKdialog };
+
+/// What decides how boxes are shown, as found when the program starts.
+struct DesktopFacts {
+  InputKind input = InputKind::kData;
+  const char* display = nullptr;          // $DISPLAY
+  const char* wayland_display = nullptr;  // $WAYLAND_DISPLAY
+  bool has_zenity = false;
+  bool has_kdialog = false;
+};
+
+/// Returns the program to show boxes with: zenity, else kdialog, when the
+/// console cannot ask (standard input offers nothing and is no terminal) and
+/// a graphical session is there (DISPLAY or WAYLAND_DISPLAY set and not
+/// empty). Returns kNone when boxes stay on the console.
+DialogProgram ChooseDialogProgram(const DesktopFacts& facts);
+
+/// Returns the path of the executable regular file `name` in the first
+/// absolute directory of the colon-separated `path` that has one (relative
+/// entries are skipped), or the empty text when there is none or `path` is
+/// null.
+std::string FindProgram(const char* name, const char* path);
+
+/// Returns `text` as UTF-8: unchanged when it is valid UTF-8, otherwise its
+/// bytes read as Windows-1252, the code page patch lists are written in.
+std::string TextToUtf8(const std::string& text);
+
+/// Returns the arguments, the program's name first, that show a box with
+/// `program` (not kNone): the caption as title, the text shown literally,
+/// Yes and No for kBoxYesNo, an error dialog for an OK box captioned "Error"
+/// or "Failed" and an information dialog for other OK boxes.
+std::vector<std::string> DialogArguments(DialogProgram program,
+                                         const char* text, const char* caption,
+                                         BoxType type);
+
+/// Reads a dialog program's wait status. Returns true with `*answer` set
+/// when the dialog was answered: exit status 0 is Yes (or OK), 1 is No or
+/// a closed window (OK for an OK box). Returns false for any other status
+/// (the program failed, could not be started or was killed): the box was
+/// not shown.
+bool AnswerFromStatus(int wait_status, BoxType type, int* answer);
+
+/// Runs `path` with `args` (args[0] is its name) without a shell, its
+/// standard output and error sent to /dev/null, and waits for it. Returns
+/// its wait status, or -1 when it could not be started.
+int RunDialogProgram(const std::string& path,
+                     const std::vector<std::string>& args);
+
+/// Shows boxes as desktop dialogs when the surroundings call for it.
+class DesktopDialogs {
+ public:
+  /// Dialogs with `program` found at `path`; kNone shows none.
+  DesktopDialogs(DialogProgram program, std::string path)
+      : program_(program), path_(std::move(path)) {}
+
+  /// Looks at this process: standard input, DISPLAY, WAYLAND_DISPLAY and
+  /// the programs on PATH.
+  static DesktopDialogs FromEnvironment();
+
+  /// Shows the box as a dialog and waits for it. Returns true with
+  /// `*answer` set as Platform::ShowBox sets it; false when no dialog was
+  /// shown (none chosen, or the program failed), so the caller shows the
+  /// box on the console.
+  bool Show(const char* text, const char* caption, BoxType type,
+            int* answer) const;
+
+  DialogProgram program() const { return program_; }
+
+ private:
+  DialogProgram program_;
+  std::string path_;
+};
+
+}  // namespace patcher
+
+#endif  // PATCHER_PLATFORM_DESKTOP_DIALOG_H_
