@@ -4,6 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install_deps.sh cmake g++ libgtest-dev
+tools/install_deps.sh xvfb zenity xdotool netpbm  # the desktop dialog test
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
