@@ -1,0 +1,142 @@
+// The platform of a Linux (or other POSIX) host on which the game lives in a
+// Wine or Proton prefix: HKEY_LOCAL_MACHINE is the prefix's system.reg,
+// Windows paths are mapped into the prefix, and boxes are shown on the
+// console.
+
+#include "platform/platform_posix.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "platform/posix_files.h"
+#include "platform/wine_registry.h"
+
+namespace patcher {
+
+std::string FindWinePrefix(const char* wineprefix, const char* steam_compat,
+                           const char* home) {
+  if (wineprefix && *wineprefix) return wineprefix;
+  if (steam_compat && *steam_compat) return std::string(steam_compat) + "/pfx";
+  if (home && *home) return std::string(home) + "/.wine";
+  return std::string();
+}
+
+int ConsoleBox(const char* text, const char* caption, BoxType type, FILE* in,
+               FILE* out) {
+  fprintf(out, "%s\n%s\n", caption, text);
+  if (type != kBoxYesNo) {
+    fflush(out);
+    return 1;  // IDOK
+  }
+  fprintf(out, "[y/N] ");
+  fflush(out);
+  char answer[64];
+  bool got = fgets(answer, sizeof answer, in) != nullptr;
+  // A terminal echoes the answer and its line end; piped input does not.
+  if (!got || !isatty(fileno(in))) fprintf(out, "\n");
+  if (!got) return 7;  // IDNO
+  size_t len = strlen(answer);
+  if (len > 0 && answer[len - 1] != '\n') {
+    // Too long to be a yes: drop the rest of the line, so that it is not
+    // taken for the answer to a later question.
+    int c;
+    while ((c = fgetc(in)) != EOF && c != '\n') {
+    }
+  }
+  answer[strcspn(answer, "\r\n")] = '\0';
+  for (char* p = answer; *p; ++p)
+    *p = static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+  return strcmp(answer, "y") == 0 || strcmp(answer, "yes") == 0 ? kAnswerYes
+                                                                : 7;
+}
+
+namespace {
+
+class WineKeyHandle : public RegistryKey {
+ public:
+  explicit WineKeyHandle(WineKey key) : key_(std::move(key)) {}
+  long Query(const char* name, uint32_t* type, char* data,
+             uint32_t* size) override {
+    return QueryWineValue(key_, name, type, data, size);
+  }
+
+ private:
+  WineKey key_;
+};
+
+class PosixPlatform : public Platform {
+ public:
+  explicit PosixPlatform(std::string prefix) : prefix_(std::move(prefix)) {}
+
+  std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
+    if (prefix_.empty()) return nullptr;
+    std::string path = prefix_ + "/system.reg";
+    WineKey key;
+    if (!LookupWineKey([&path] { return OpenHostFile(path); }, subkey, &key))
+      return nullptr;
+    return std::unique_ptr<RegistryKey>(new WineKeyHandle(std::move(key)));
+  }
+
+  int ShowBox(const char* text, const char* caption, BoxType type) override {
+    fflush(stdout);
+    return ConsoleBox(text, caption, type, stdin, stderr);
+  }
+
+  uint32_t ReadAttributes(const char* path) override {
+    std::string host;
+    if (!MapToHost(prefix_, path, &host)) return kInvalidAttributes;
+    return HostAttributes(host);
+  }
+
+  bool WriteAttributes(const char* path, uint32_t attributes) override {
+    std::string host, error;
+    return MapToHost(prefix_, path, &host) &&
+           SetHostAttributes(host, attributes, &error);
+  }
+
+  std::unique_ptr<InputFile> OpenForReading(const char* path) override {
+    std::string host;
+    if (!MapToHost(prefix_, path, &host)) return nullptr;
+    return OpenHostFile(host);
+  }
+
+  bool CopyOver(const char* source, const char* dest,
+                std::string* error) override {
+    std::string host_source, host_dest;
+    if (!MapToHost(prefix_, source, &host_source)) {
+      *error = std::string("map(") + source + "): not a path in the prefix";
+      return false;
+    }
+    if (!MapToHost(prefix_, dest, &host_dest)) {
+      *error = std::string("map(") + dest + "): not a path in the prefix";
+      return false;
+    }
+    return CopyHostFile(host_source, host_dest, error);
+  }
+
+ private:
+  std::string prefix_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreatePlatform() {
+  const char* home = getenv("HOME");
+  if (!home || !*home) {
+    const passwd* pw = getpwuid(getuid());
+    home = pw ? pw->pw_dir : nullptr;
+  }
+  return std::unique_ptr<Platform>(new PosixPlatform(FindWinePrefix(
+      getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"), home)));
+}
+
+}  // namespace patcher

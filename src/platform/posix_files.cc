@@ -1,0 +1,437 @@
+#include "platform/posix_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/wine_path.h"
+
+namespace patcher {
+
+namespace {
+
+bool g_unnamed_temporaries = true;
+
+/// Sets `*error` to "call(path): " and the text of errno `err`; returns false.
+bool Fail(const char* call, const std::string& path, int err,
+          std::string* error) {
+  *error = std::string(call) + "(" + path + "): " + strerror(err);
+  return false;
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+/// Closes its descriptor when destroyed.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd = -1) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+
+  int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+  /// Closes the descriptor now and returns what close() returned.
+  int Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return close(fd);
+  }
+
+ private:
+  int fd_;
+};
+
+/// The process's umask, read once. /proc shows it without changing it;
+/// umask() can only read it by setting it, which would race with other
+/// threads creating files.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    if (FILE* status = fopen("/proc/self/status", "re")) {
+      char line[256];
+      unsigned value;
+      while (fgets(line, sizeof line, status)) {
+        if (sscanf(line, "Umask: %o", &value) == 1) {
+          fclose(status);
+          return static_cast<mode_t>(value);
+        }
+      }
+      fclose(status);
+    }
+    mode_t old = umask(022);
+    umask(old);
+    return old;
+  }();
+  return mask;
+}
+
+// Listings of directories for case-insensitive lookups, so that a patch of
+// many files in one directory reads it once. A listing is used while the
+// directory's modification time is the one seen before it was read; the
+// files CopyHostFile creates are added to it. A name created by another
+// program within one tick of the file system's clock after a listing may go
+// unseen until the directory changes again.
+
+struct Listing {
+  dev_t dev;
+  ino_t ino;
+  timespec mtime;
+  std::unordered_map<std::string, std::string> names;  // FoldCase -> name
+};
+
+struct ListingCache {
+  static constexpr size_t kMaxDirs = 64;
+  std::mutex mu;
+  std::unordered_map<std::string, Listing> dirs;  // by the directory's path
+};
+
+ListingCache& Listings() {
+  static auto* cache = new ListingCache;
+  return *cache;
+}
+
+bool IsCurrent(const Listing& listing, const struct stat& st) {
+  return listing.dev == st.st_dev && listing.ino == st.st_ino &&
+         listing.mtime.tv_sec == st.st_mtim.tv_sec &&
+         listing.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+void Stamp(const struct stat& st, Listing* listing) {
+  listing->dev = st.st_dev;
+  listing->ino = st.st_ino;
+  listing->mtime = st.st_mtim;
+}
+
+/// Finds in the directory `dir` a name that equals `name` but for ASCII case.
+bool FindIgnoringCase(const std::string& dir, const std::string& name,
+                      std::string* found) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  ListingCache& cache = Listings();
+  std::lock_guard<std::mutex> lock(cache.mu);
+  auto it = cache.dirs.find(dir);
+  if (it == cache.dirs.end() || !IsCurrent(it->second, st)) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    Listing listing;
+    Stamp(st, &listing);
+    while (const dirent* entry = readdir(d)) {
+      std::string entry_name = entry->d_name;
+      if (entry_name != "." && entry_name != "..")
+        listing.names.emplace(FoldCase(entry_name), entry_name);
+    }
+    closedir(d);
+    if (cache.dirs.size() >= ListingCache::kMaxDirs) cache.dirs.clear();
+    it = cache.dirs.insert_or_assign(dir, std::move(listing)).first;
+  }
+  auto match = it->second.names.find(FoldCase(name));
+  if (match == it->second.names.end()) return false;
+  *found = match->second;
+  return true;
+}
+
+/// Records that this process has just created `name` in `dir`.
+void NoteCreated(const std::string& dir, const std::string& name) {
+  ListingCache& cache = Listings();
+  std::lock_guard<std::mutex> lock(cache.mu);
+  auto it = cache.dirs.find(dir);
+  if (it == cache.dirs.end()) return;
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    cache.dirs.erase(it);
+    return;
+  }
+  it->second.names.emplace(FoldCase(name), name);
+  Stamp(st, &it->second);
+}
+
+/// Returns the last name in `path`, ignoring trailing slashes.
+std::string BaseName(const std::string& path) {
+  size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return std::string();
+  size_t start = path.rfind('/', end);
+  start = start == std::string::npos ? 0 : start + 1;
+  return path.substr(start, end + 1 - start);
+}
+
+class HostInputFile : public InputFile {
+ public:
+  explicit HostInputFile(int fd) : fd_(fd) {}
+  long Read(char* buf, size_t size) override {
+    ssize_t n;
+    do {
+      n = read(fd_.get(), buf, size);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<long>(n);
+  }
+
+ private:
+  ScopedFd fd_;
+};
+
+/// Returns a hidden name for a temporary beside `name`, of the form
+/// `.<name>.XXXXXX`, different at each call.
+std::string TempName(const std::string& name) {
+  static const char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint64_t> counter{0};
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t x = (static_cast<uint64_t>(now.tv_nsec) ^
+                (static_cast<uint64_t>(getpid()) << 32)) +
+               ++counter * 0x9E3779B97F4A7C15ull;
+  std::string temp = "." + name.substr(0, 240) + ".";
+  for (int i = 0; i < 6; ++i, x /= 62) temp += kChars[x % 62];
+  return temp;
+}
+
+/// The file CopyHostFile writes before it replaces the destination. Where
+/// the file system allows, it has no name until Commit(), so that a process
+/// killed while writing it leaves nothing behind; otherwise it has a hidden
+/// temporary name. A named temporary is removed unless Commit() succeeds.
+class NewFile {
+ public:
+  NewFile(int dir_fd, const std::string& dir, const std::string& name)
+      : dir_fd_(dir_fd), dir_(dir), name_(name) {}
+  ~NewFile() {
+    if (!temp_name_.empty()) unlinkat(dir_fd_, temp_name_.c_str(), 0);
+  }
+
+  bool Create(std::string* error) {
+    if (g_unnamed_temporaries) {
+      label_ = dir_ + " (O_TMPFILE)";
+      fd_.reset(openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+      if (fd_.get() >= 0) return true;
+      // Kernels without O_TMPFILE see O_DIRECTORY: EISDIR.
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return Fail("open", label_, errno, error);
+    }
+    for (int attempt = 0;; ++attempt) {
+      std::string temp = TempName(name_);
+      label_ = Join(dir_, temp);
+      fd_.reset(openat(dir_fd_, temp.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+      if (fd_.get() >= 0) {
+        temp_name_ = temp;
+        return true;
+      }
+      if (errno != EEXIST || attempt == 100)
+        return Fail("open", label_, errno, error);
+    }
+  }
+
+  int fd() const { return fd_.get(); }
+  /// Names the file in messages.
+  const std::string& label() const { return label_; }
+
+  /// Gives the file its temporary name if it has none, closes it and renames
+  /// it to `dest`, the destination's full path.
+  bool Commit(const std::string& dest, std::string* error) {
+    if (temp_name_.empty()) {
+      std::string proc = "/proc/self/fd/" + std::to_string(fd_.get());
+      for (int attempt = 0;; ++attempt) {
+        std::string temp = TempName(name_);
+        if (linkat(AT_FDCWD, proc.c_str(), dir_fd_, temp.c_str(),
+                   AT_SYMLINK_FOLLOW) == 0) {
+          temp_name_ = temp;
+          break;
+        }
+        if (errno != EEXIST || attempt == 100)
+          return Fail("linkat", proc + ", " + Join(dir_, temp), errno, error);
+      }
+    }
+    std::string temp_path = Join(dir_, temp_name_);
+    if (fd_.Close() != 0) return Fail("close", temp_path, errno, error);
+    if (renameat(dir_fd_, temp_name_.c_str(), dir_fd_, name_.c_str()) != 0)
+      return Fail("rename", temp_path + ", " + dest, errno, error);
+    temp_name_.clear();
+    return true;
+  }
+
+ private:
+  int dir_fd_;
+  std::string dir_;
+  std::string name_;
+  ScopedFd fd_;
+  std::string label_;
+  std::string temp_name_;  // while the file has a name of its own in dir_
+};
+
+bool CopyData(int in, const std::string& source, const NewFile& out,
+              std::string* error) {
+  for (;;) {
+    ssize_t n = copy_file_range(in, nullptr, out.fd(), nullptr, 1 << 30, 0);
+    if (n == 0) return true;
+    if (n > 0 || errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+        errno == EINVAL)
+      break;
+    return Fail("copy_file_range", source + ", " + out.label(), errno, error);
+  }
+  char buf[64 * 1024];
+  for (;;) {
+    ssize_t n = read(in, buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail("read", source, errno, error);
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t written = write(out.fd(), buf + done, n - done);
+      if (written < 0 && errno != EINTR)
+        return Fail("write", out.label(), errno, error);
+      if (written > 0) done += written;
+    }
+  }
+}
+
+}  // namespace
+
+bool MapToHost(const std::string& prefix, const std::string& windows_path,
+               std::string* host_path) {
+  WindowsPath path;
+  if (!ParseWindowsPath(windows_path, &path)) return false;
+  std::string base;
+  if (path.drive) {
+    if (prefix.empty()) return false;
+    base = prefix + "/dosdevices/" + static_cast<char>(path.drive - 'A' + 'a') +
+           ":";
+  } else if (path.rooted) {
+    base = "/";
+  } else {
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return false;
+    base = cwd;
+  }
+  bool exists = true;
+  for (const std::string& name : path.components) {
+    std::string next = Join(base, name);
+    struct stat st;
+    if (exists && lstat(next.c_str(), &st) != 0) {
+      std::string match;
+      exists = FindIgnoringCase(base, name, &match);
+      if (exists) next = Join(base, match);
+    }
+    base = std::move(next);
+  }
+  if (path.trailing_separator && base.back() != '/') base += '/';
+  *host_path = std::move(base);
+  return true;
+}
+
+uint32_t HostAttributes(const std::string& host_path) {
+  struct stat st;
+  if (lstat(host_path.c_str(), &st) != 0) return kInvalidAttributes;
+  uint32_t attributes =
+      S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
+  // A symbolic link's own mode is 0777: never read-only.
+  if ((st.st_mode & 0222) == 0) attributes |= kAttributeReadOnly;
+  std::string name = BaseName(host_path);
+  if (!name.empty() && name[0] == '.' && name != "." && name != "..")
+    attributes |= kAttributeHidden;
+  return attributes;
+}
+
+bool SetHostAttributes(const std::string& host_path, uint32_t attributes,
+                       std::string* error) {
+  struct stat st;
+  if (lstat(host_path.c_str(), &st) != 0)
+    return Fail("lstat", host_path, errno, error);
+  if (!S_ISREG(st.st_mode)) return true;
+  mode_t mode = st.st_mode & 07777;
+  mode_t wanted = mode;
+  if (attributes & kAttributeReadOnly) {
+    wanted &= ~0222;
+  } else if ((mode & 0222) == 0) {
+    // Write permission for the owner, and for those who may read it.
+    wanted |= (0600 | ((mode & 044) >> 1)) & ~ProcessUmask();
+  }
+  if (wanted != mode && chmod(host_path.c_str(), wanted) != 0)
+    return Fail("chmod", host_path, errno, error);
+  return true;
+}
+
+std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path) {
+  int fd = open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  auto file = std::make_unique<HostInputFile>(fd);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  return file;
+}
+
+bool CopyHostFile(const std::string& source, const std::string& dest,
+                  std::string* error) {
+  ScopedFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return Fail("open", source, errno, error);
+  struct stat src;
+  if (fstat(in.get(), &src) != 0) return Fail("fstat", source, errno, error);
+  if (S_ISDIR(src.st_mode)) return Fail("read", source, EISDIR, error);
+
+  size_t slash = dest.rfind('/');
+  std::string dir = slash == std::string::npos ? "."
+                    : slash == 0               ? "/"
+                                               : dest.substr(0, slash);
+  std::string name = slash == std::string::npos ? dest : dest.substr(slash + 1);
+  if (name.empty()) return Fail("open", dest, EISDIR, error);
+
+  // Windows opens the destination for writing, which fails for these; root
+  // would be let through by POSIX, so the rule is ours to keep.
+  struct stat old;
+  if (lstat(dest.c_str(), &old) == 0) {
+    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
+    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
+      return Fail("open", dest, EACCES, error);
+  } else if (errno != ENOENT) {
+    return Fail("lstat", dest, errno, error);
+  }
+
+  ScopedFd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir_fd.get() < 0) return Fail("open", dir, errno, error);
+  NewFile out(dir_fd.get(), dir, name);
+  if (!out.Create(error) || !CopyData(in.get(), source, out, error))
+    return false;
+
+  mode_t mode = 0666 & ~ProcessUmask();
+  if ((src.st_mode & 0222) == 0) mode &= ~0222;
+  if (fchmod(out.fd(), mode) != 0)
+    return Fail("fchmod", out.label(), errno, error);
+  const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
+  if (futimens(out.fd(), times) != 0)
+    return Fail("futimens", out.label(), errno, error);
+  // The data reaches the disk before the rename makes it the destination:
+  // after a crash the destination is then the old file or the whole new one,
+  // never a new name over missing data.
+  if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
+  if (!out.Commit(dest, error)) return false;
+  NoteCreated(dir, name);
+  return true;
+}
+
+void SetUnnamedTemporariesForTesting(bool enabled) {
+  g_unnamed_temporaries = enabled;
+}
+
+}  // namespace patcher

@@ -1,0 +1,634 @@
+#include "platform/wine_registry.h"
+
+#include <cstring>
+#include <utility>
+
+namespace patcher {
+
+namespace {
+
+constexpr size_t kChunkSize = 64 * 1024;
+constexpr uint64_t kMaxValueData = 64 * 1024;
+constexpr uint64_t kMaxName = 64 * 1024;  // key paths, value names, link paths
+constexpr uint64_t kMaxKeyBytes = 8 * 1024 * 1024;
+constexpr int kMaxLinkHops = 8;
+constexpr char kHeader[] = "WINE REGISTRY Version 2";
+constexpr char kMachinePrefix[] = "\\Registry\\Machine\\";
+constexpr char kLinkValueName[] = "SymbolicLinkValue";
+
+bool IsBlank(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool IsLineEnd(int c) { return c == '\n' || c < 0; }
+
+int HexDigit(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsStringType(uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+bool EqualsIgnoreCase(const char* a, size_t a_size, const char* b,
+                      size_t b_size) {
+  if (a_size != b_size) return false;
+  for (size_t i = 0; i < a_size; ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+/// Reads an InputFile in chunks, a byte or a line at a time. A read error
+/// counts as the end of the data.
+class Scanner {
+ public:
+  explicit Scanner(InputFile* file) : file_(file), buf_(new char[kChunkSize]) {}
+
+  /// Returns the next byte (0..255) without consuming it, or -1 at the end.
+  int Peek() {
+    if (pos_ == end_ && !Fill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_]);
+  }
+
+  /// Returns and consumes the next byte, or returns -1 at the end.
+  int Get() {
+    int c = Peek();
+    if (c >= 0) ++pos_;
+    return c;
+  }
+
+  /// Consumes blanks, not the line end.
+  void SkipBlanks() {
+    while (IsBlank(Peek())) ++pos_;
+  }
+
+  /// Consumes the rest of the line and its '\n'.
+  void SkipLine() {
+    while (pos_ < end_ || Fill()) {
+      const void* nl = memchr(buf_.get() + pos_, '\n', end_ - pos_);
+      if (nl) {
+        pos_ = static_cast<const char*>(nl) - buf_.get() + 1;
+        return;
+      }
+      pos_ = end_;
+    }
+  }
+
+  /// The bytes read from the file and not yet consumed.
+  const char* buffered() const { return buf_.get() + pos_; }
+  size_t buffered_size() const { return end_ - pos_; }
+
+  /// Consumes `text` when the data continues with it. Returns false at the
+  /// first byte that differs, leaving the bytes before it consumed.
+  bool Match(const char* text) {
+    for (; *text; ++text) {
+      if (Peek() != static_cast<unsigned char>(*text)) return false;
+      ++pos_;
+    }
+    return true;
+  }
+
+ private:
+  bool Fill() {
+    if (eof_) return false;
+    long n = file_->Read(buf_.get(), kChunkSize);
+    if (n <= 0 || static_cast<size_t>(n) > kChunkSize) {
+      eof_ = true;
+      return false;
+    }
+    pos_ = 0;
+    end_ = static_cast<size_t>(n);
+    return true;
+  }
+
+  InputFile* file_;
+  std::unique_ptr<char[]> buf_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  bool eof_ = false;
+};
+
+/// Collects data as a value returns it: raw bytes, or UTF-16 converted to
+/// UTF-8. Keeps the output while its size is at most `limit` and counts all
+/// of it; beyond the limit the output is emptied.
+class Sink {
+ public:
+  /// `utf16` makes Byte() take UTF-16LE bytes.
+  Sink(std::string* out, bool utf16, uint64_t limit)
+      : out_(out), utf16_(utf16), limit_(limit) {
+    out_->clear();
+  }
+
+  void Byte(uint8_t b) {
+    if (!utf16_) {
+      char c = static_cast<char>(b);
+      Put(&c, 1);
+    } else if (low_byte_ < 0) {
+      low_byte_ = b;
+    } else {
+      Unit(static_cast<uint16_t>(low_byte_ | b << 8));
+      low_byte_ = -1;
+    }
+  }
+
+  /// Takes one UTF-16 unit; a lone surrogate becomes U+FFFD.
+  void Unit(uint16_t u) {
+    if (high_ != 0) {
+      uint16_t high = high_;
+      high_ = 0;
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        Encode(0x10000 + ((high - 0xD800u) << 10) + (u - 0xDC00u));
+        return;
+      }
+      Encode(0xFFFD);
+    }
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      high_ = u;
+    } else {
+      Encode(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
+    }
+  }
+
+  /// Takes one code point read from UTF-8 text.
+  void CodePoint(uint32_t cp) {
+    if (high_ != 0) Encode(0xFFFD);
+    high_ = 0;
+    Encode(cp);
+  }
+
+  /// Ends the data (an odd last UTF-16 byte is dropped, as
+  /// RegQueryValueExA drops it). Returns its full size.
+  uint64_t Finish() {
+    if (high_ != 0) Encode(0xFFFD);
+    high_ = 0;
+    return size_;
+  }
+
+ private:
+  void Encode(uint32_t cp) {
+    char b[4];
+    size_t n;
+    if (cp < 0x80) {
+      b[0] = static_cast<char>(cp);
+      n = 1;
+    } else if (cp < 0x800) {
+      b[0] = static_cast<char>(0xC0 | cp >> 6);
+      b[1] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 2;
+    } else if (cp < 0x10000) {
+      b[0] = static_cast<char>(0xE0 | cp >> 12);
+      b[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      b[2] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 3;
+    } else {
+      b[0] = static_cast<char>(0xF0 | cp >> 18);
+      b[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+      b[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      b[3] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 4;
+    }
+    Put(b, n);
+  }
+
+  void Put(const char* p, size_t n) {
+    size_ += n;
+    if (size_ <= limit_) {
+      out_->append(p, n);
+    } else if (!out_->empty()) {
+      out_->clear();
+    }
+  }
+
+  std::string* out_;
+  bool utf16_;
+  uint64_t limit_;
+  uint64_t size_ = 0;
+  int low_byte_ = -1;
+  uint16_t high_ = 0;
+};
+
+/// Reads one UTF-8 sequence whose first byte `lead` is consumed; an invalid
+/// one becomes U+FFFD.
+void ReadUtf8(Scanner* in, int lead, Sink* sink) {
+  int more;
+  uint32_t cp;
+  uint32_t min;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    more = 1, cp = lead & 0x1F, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    more = 2, cp = lead & 0x0F, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    more = 3, cp = lead & 0x07, min = 0x10000;
+  } else {
+    return sink->CodePoint(0xFFFD);
+  }
+  for (; more > 0; --more) {
+    int c = in->Peek();
+    if (c < 0 || (c & 0xC0) != 0x80) return sink->CodePoint(0xFFFD);
+    in->Get();
+    cp = cp << 6 | (c & 0x3F);
+  }
+  bool valid = cp >= min && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+  sink->CodePoint(valid ? cp : 0xFFFD);
+}
+
+/// Returns the character that the escape `\c` stands for when `c` is not a
+/// digit or an `x` with digits.
+int Unescape(int c) {
+  static const char kLetters[] = "abefnrtv";
+  static const char kCodes[] = "\a\b\x1b\f\n\r\t\v";
+  const char* letter = c > 0 ? strchr(kLetters, c) : nullptr;
+  return letter != nullptr ? kCodes[letter - kLetters] : c;
+}
+
+/// Reads up to `count` more digits in `base` (at most 16) after `value`.
+uint16_t ReadNumber(Scanner* in, uint32_t value, int base, int count) {
+  for (int d; count > 0 && (d = HexDigit(in->Peek())) >= 0 && d < base;
+       --count) {
+    in->Get();
+    value = value * base + d;
+  }
+  return static_cast<uint16_t>(value);
+}
+
+/// Reads quoted text after its opening character up to and including `end`,
+/// unescaping it into `sink`. Returns false when the line ends first; the
+/// line end is never consumed.
+bool ReadQuoted(Scanner* in, int end, Sink* sink) {
+  for (;;) {
+    int c = in->Peek();
+    if (IsLineEnd(c)) return false;
+    in->Get();
+    if (c == end) return true;
+    if (c == '\\') {
+      c = in->Peek();
+      if (IsLineEnd(c)) return false;
+      in->Get();
+      if (c == 'x' && HexDigit(in->Peek()) >= 0) {
+        sink->Unit(ReadNumber(in, 0, 16, 4));
+        continue;
+      }
+      if (c >= '0' && c <= '7') {
+        sink->Unit(ReadNumber(in, c - '0', 8, 2));
+        continue;
+      }
+      c = Unescape(c);
+    }
+    if (c >= 0x80) {
+      ReadUtf8(in, c, sink);
+    } else {
+      sink->Unit(static_cast<uint16_t>(c));
+    }
+  }
+}
+
+/// Reads a comma-separated list of hex bytes; after a trailing `\` the list
+/// goes on in the next line, whatever that line starts with. Returns false on
+/// a malformed list or when the file ends after a `\`.
+bool ReadHexList(Scanner* in, Sink* sink) {
+  for (;;) {
+    in->SkipBlanks();
+    int c = in->Peek();
+    if (IsLineEnd(c)) return true;
+    if (c == '\\') {
+      in->SkipLine();
+      if (in->Peek() < 0) return false;
+      continue;
+    }
+    int value = HexDigit(c);
+    if (value < 0) return false;
+    in->Get();
+    int low = HexDigit(in->Peek());
+    if (low >= 0) {
+      in->Get();
+      value = value * 16 + low;
+    }
+    sink->Byte(static_cast<uint8_t>(value));
+    in->SkipBlanks();
+    c = in->Peek();
+    if (c == ',') {
+      in->Get();
+    } else if (!IsLineEnd(c) && c != '\\') {
+      return false;
+    }
+  }
+}
+
+enum class Form { kQuoted, kDword, kHex };
+
+/// Parses the type prefix of a value's data, without its ':'.
+bool ParseType(const std::string& token, uint32_t* type, Form* form) {
+  if (token == "str" || token == "str(2)" || token == "str(7)") {
+    *type = token == "str" ? kRegSz : token[4] - '0';
+    *form = Form::kQuoted;
+  } else if (token == "dword") {
+    *type = kRegDword;
+    *form = Form::kDword;
+  } else if (token == "hex") {
+    *type = kRegBinary;
+    *form = Form::kHex;
+  } else if (token.size() > 5 && token.size() <= 13 &&
+             token.compare(0, 4, "hex(") == 0 && token.back() == ')') {
+    *type = 0;
+    for (size_t i = 4; i + 1 < token.size(); ++i) {
+      int d = HexDigit(token[i]);
+      if (d < 0) return false;
+      *type = *type * 16 + d;
+    }
+    *form = Form::kHex;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+/// Reads a value line (and its continuation lines) starting at its `"` or
+/// `@`. Returns false when the value is malformed. Stops inside the value's
+/// last line.
+bool ReadValue(Scanner* in, WineValue* value) {
+  if (in->Get() == '"') {
+    Sink name(&value->name, true, kMaxName);
+    if (!ReadQuoted(in, '"', &name) || name.Finish() > kMaxName) return false;
+  }
+  in->SkipBlanks();
+  if (in->Peek() != '=') return false;
+  in->Get();
+  in->SkipBlanks();
+
+  Form form = Form::kQuoted;
+  if (in->Peek() == '"') {
+    value->type = kRegSz;
+  } else {
+    std::string token;
+    for (int c; token.size() < 16 && (c = in->Peek()) != ':' && !IsLineEnd(c);
+         in->Get()) {
+      token += static_cast<char>(c);
+    }
+    if (in->Peek() != ':' || !ParseType(token, &value->type, &form)) {
+      return false;
+    }
+    in->Get();
+    if (form == Form::kQuoted && in->Peek() != '"') return false;
+  }
+
+  Sink sink(&value->data, IsStringType(value->type), kMaxValueData);
+  if (form == Form::kQuoted) {
+    in->Get();
+    if (!ReadQuoted(in, '"', &sink)) return false;
+    sink.Unit(0);
+  } else if (form == Form::kDword) {
+    uint32_t dword = 0;
+    int digits = 0;
+    for (int d; digits < 8 && (d = HexDigit(in->Peek())) >= 0; ++digits) {
+      in->Get();
+      dword = dword * 16 + d;
+    }
+    if (digits == 0) return false;
+    for (int i = 0; i < 4; ++i) sink.Byte(dword >> (8 * i) & 0xFF);
+  } else if (!ReadHexList(in, &sink)) {
+    return false;
+  }
+  value->size = sink.Finish();
+  return true;
+}
+
+/// Reads the lines of a key after its key line, up to the next key line.
+/// Sets `*link` when the key is a symbolic link.
+void ReadKeyBody(Scanner* in, WineKey* key, bool* link) {
+  uint64_t kept = 0;
+  *link = false;
+  for (;;) {
+    in->SkipBlanks();
+    int c = in->Peek();
+    if (c < 0 || c == '[') return;
+    if (c == '#') {
+      if (in->Match("#link")) {
+        in->SkipBlanks();
+        if (IsLineEnd(in->Peek())) *link = true;
+      }
+    } else if (c == '"' || c == '@') {
+      WineValue value;
+      if (ReadValue(in, &value)) {
+        uint64_t cost =
+            sizeof(WineValue) + value.name.size() + value.data.size();
+        if (kept + cost <= kMaxKeyBytes) {
+          kept += cost;
+          key->values.push_back(std::move(value));
+        }
+      }
+    }
+    in->SkipLine();
+  }
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('\\', pos);
+    if (end == std::string::npos) end = path.size();
+    if (end > pos) parts.push_back(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return parts;
+}
+
+/// Returns k when key path `path` names the first k components of `want`,
+/// want.size() + 1 when it lies below `want`, and 0 otherwise.
+size_t MatchPath(const std::string& path,
+                 const std::vector<std::string>& want) {
+  size_t pos = 0;
+  for (size_t i = 0; i < want.size(); ++i) {
+    size_t end = path.find('\\', pos);
+    if (end == std::string::npos) end = path.size();
+    if (!EqualsIgnoreCase(path.data() + pos, end - pos, want[i].data(),
+                          want[i].size())) {
+      return 0;
+    }
+    if (end == path.size()) return i + 1;
+    pos = end + 1;
+  }
+  return want.size() + 1;
+}
+
+const WineValue* FindValue(const WineKey& key, const char* name) {
+  size_t size = strlen(name);
+  for (auto it = key.values.rbegin(); it != key.values.rend(); ++it) {
+    if (EqualsIgnoreCase(it->name.data(), it->name.size(), name, size)) {
+      return &*it;
+    }
+  }
+  return nullptr;
+}
+
+/// Sets `*target` to where the link key `link`, the first `depth`
+/// components of `want`, sends the rest of `want`. Returns false when the
+/// link has no usable target under HKEY_LOCAL_MACHINE.
+bool FollowLink(const WineKey& link, const std::vector<std::string>& want,
+                size_t depth, std::vector<std::string>* target) {
+  const WineValue* value = FindValue(link, kLinkValueName);
+  if (value == nullptr || value->data.size() != value->size) return false;
+  std::string text;
+  Sink sink(&text, true, kMaxName);
+  for (char c : value->data) sink.Byte(static_cast<uint8_t>(c));
+  sink.Finish();
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  size_t prefix = sizeof(kMachinePrefix) - 1;
+  if (text.size() < prefix ||
+      !EqualsIgnoreCase(text.data(), prefix, kMachinePrefix, prefix)) {
+    return false;
+  }
+  *target = SplitPath(text.substr(prefix));
+  if (target->empty()) return false;
+  target->insert(target->end(), want.begin() + depth, want.end());
+  return true;
+}
+
+/// Tells from the raw text of a key line after its '[' whether the key may
+/// lie on `want`'s path. Returns false only when it cannot; escapes other
+/// than `\\` and the end of the buffered bytes give true.
+bool MayMatch(const char* text, size_t size,
+              const std::vector<std::string>& want) {
+  size_t part = 0;
+  size_t pos = 0;
+  for (size_t i = 0; i < size; ++i) {
+    char c = text[i];
+    if (c == ']' || static_cast<unsigned char>(c) >= 0x80) return true;
+    if (c == '\\') {
+      if (i + 1 == size || text[i + 1] != '\\') return true;
+      if (pos != want[part].size()) return false;
+      if (++part == want.size()) return true;
+      pos = 0;
+      ++i;
+    } else if (c == '\n' || pos == want[part].size() ||
+               FoldCase(c) != FoldCase(want[part][pos])) {
+      return false;
+    } else {
+      ++pos;
+    }
+  }
+  return true;
+}
+
+enum class Scan { kFound, kLink, kNotFound };
+
+/// Scans key lines for `want` and its ancestors. Returns kFound with `*key`
+/// filled, kLink with `*target` set when a link on the way must be followed,
+/// or kNotFound.
+Scan ScanForKey(Scanner* in, const std::vector<std::string>& want, WineKey* key,
+                std::vector<std::string>* target) {
+  std::string path;
+  for (;;) {
+    in->SkipBlanks();
+    int c = in->Peek();
+    if (c < 0) return Scan::kNotFound;
+    if (c != '[') {
+      in->SkipLine();
+      continue;
+    }
+    in->Get();
+    if (!MayMatch(in->buffered(), in->buffered_size(), want)) {
+      in->SkipLine();
+      continue;
+    }
+    Sink sink(&path, true, kMaxName);
+    bool valid = ReadQuoted(in, ']', &sink) && sink.Finish() <= kMaxName;
+    in->SkipLine();
+    if (!valid) continue;
+    size_t depth = MatchPath(path, want);
+    if (depth == 0) continue;
+    if (depth > want.size()) {  // a key with subkeys only may have no line
+      key->values.clear();
+      return Scan::kFound;
+    }
+    WineKey body;
+    bool link;
+    ReadKeyBody(in, &body, &link);
+    if (link) {
+      return FollowLink(body, want, depth, target) ? Scan::kLink
+                                                   : Scan::kNotFound;
+    }
+    if (depth == want.size()) {
+      *key = std::move(body);
+      return Scan::kFound;
+    }
+  }
+}
+
+/// Checks the first line and reads the lines before the first key. Returns
+/// false when this is not a Wine registry file.
+bool ReadHeader(Scanner* in, bool* win64) {
+  if (!in->Match(kHeader)) return false;
+  if (in->Peek() == '\r') in->Get();
+  if (!IsLineEnd(in->Peek())) return false;
+  in->SkipLine();
+  *win64 = false;
+  for (;;) {
+    in->SkipBlanks();
+    int c = in->Peek();
+    if (c < 0 || c == '[') return true;
+    if (c == '#' && in->Match("#arch=")) {
+      bool is64 = in->Match("win64");
+      in->SkipBlanks();
+      if (IsLineEnd(in->Peek())) *win64 = is64;
+    }
+    in->SkipLine();
+  }
+}
+
+bool IsNamed(const std::string& part, const char* name) {
+  return EqualsIgnoreCase(part.data(), part.size(), name, strlen(name));
+}
+
+}  // namespace
+
+bool LookupWineKey(const RegistryOpener& open, const std::string& path,
+                   WineKey* key) {
+  std::vector<std::string> want = SplitPath(path);
+  if (want.empty() || !open) return false;
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    std::unique_ptr<InputFile> file = open();
+    if (file == nullptr) return false;
+    Scanner in(file.get());
+    bool win64;
+    if (!ReadHeader(&in, &win64)) return false;
+    if (hop == 0 && win64 && IsNamed(want[0], "Software") &&
+        !(want.size() > 1 && IsNamed(want[1], "Wow6432Node"))) {
+      want.insert(want.begin() + 1, "Wow6432Node");
+    }
+    std::vector<std::string> target;
+    switch (ScanForKey(&in, want, key, &target)) {
+      case Scan::kFound:
+        return true;
+      case Scan::kNotFound:
+        return false;
+      case Scan::kLink:
+        want.swap(target);
+        break;
+    }
+  }
+  return false;
+}
+
+long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
+                    char* data, uint32_t* size) {
+  const WineValue* value = FindValue(key, name != nullptr ? name : "");
+  if (value == nullptr) return kRegNotFound;
+  if (value->data.size() != value->size || value->size > *size) {
+    return kRegMoreData;
+  }
+  if (!value->data.empty()) {
+    memcpy(data, value->data.data(), value->data.size());
+  }
+  *size = static_cast<uint32_t>(value->size);
+  if (type != nullptr) *type = value->type;
+  return kRegOk;
+}
+
+}  // namespace patcher

@@ -1,0 +1,58 @@
+#ifndef PATCHER_PLATFORM_WINE_REGISTRY_H_
+#define PATCHER_PLATFORM_WINE_REGISTRY_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace patcher {
+
+/// One value of a key read from a Wine registry file.
+struct WineValue {
+  std::string name;   // unescaped, UTF-8
+  uint32_t type = 0;  // kRegSz, kRegDword, ...
+  /// The bytes RegQueryValueExA would return, except that the string types
+  /// (kRegSz, kRegExpandSz, kRegMultiSz) are UTF-8 instead of the ANSI code
+  /// page. Empty when the data was dropped for being larger than 64 KiB.
+  std::string data;
+  uint64_t size = 0;  // byte size of that data, kept even when it was dropped
+};
+
+/// The values of one key, in file order.
+struct WineKey {
+  std::vector<WineValue> values;
+};
+
+/// Opens the registry file from its start; returns null when it cannot be
+/// opened.
+using RegistryOpener = std::function<std::unique_ptr<InputFile>()>;
+
+/// Looks up HKEY_LOCAL_MACHINE\`path` in the system.reg text that `open`
+/// yields, as a 32-bit Windows program sees it: in a 64-bit prefix
+/// `Software\...` is read from `Software\Wow6432Node\...`, and `#link` keys on
+/// the way are followed (at most 8 of them). Returns true and fills `*key`
+/// when the key exists (a key that only appears as the parent of other keys
+/// has no values); false when it does not, when a link on the way is broken
+/// or loops, or when the file is missing or not a Wine registry file.
+///
+/// Each pass streams the file once and stops after the wanted key; only the
+/// key and its ancestors are parsed beyond their key line. A value that
+/// cannot be parsed (an unterminated string, a malformed type, a hex list cut
+/// off after a trailing `\`) is left out, and so are the values of one key
+/// beyond 8 MiB in total. A read error counts as the end of the file.
+bool LookupWineKey(const RegistryOpener& open, const std::string& path,
+                   WineKey* key);
+
+/// Reads value `name` (case-insensitive; the last one when a name repeats) of
+/// `key` with the contract of RegistryKey::Query in platform.h. A value whose
+/// data was dropped for size gives kRegMoreData.
+long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
+                    char* data, uint32_t* size);
+
+}  // namespace patcher
+
+#endif  // PATCHER_PLATFORM_WINE_REGISTRY_H_

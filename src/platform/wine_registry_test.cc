@@ -1,0 +1,292 @@
+#include "platform/wine_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace patcher {
+namespace {
+
+/// Counts the bytes handed out by the file it wraps.
+class CountingInputFile : public InputFile {
+ public:
+  CountingInputFile(std::string data, size_t* count)
+      : file_(std::move(data)), count_(count) {}
+  long Read(char* buf, size_t size) override {
+    long n = file_.Read(buf, size);
+    if (n > 0) *count_ += n;
+    return n;
+  }
+
+ private:
+  MemoryInputFile file_;
+  size_t* count_;
+};
+
+RegistryOpener Opener(const std::string& text) {
+  return [text] { return std::make_unique<MemoryInputFile>(text); };
+}
+
+/// Returns the data of value `name` as a query with a 64 KiB buffer returns
+/// it, or "<missing>" / "<more data>".
+std::string Get(const WineKey& key, const char* name,
+                uint32_t* type = nullptr) {
+  std::string buf(65536, '?');
+  uint32_t size = static_cast<uint32_t>(buf.size());
+  long rc = QueryWineValue(key, name, type, &buf[0], &size);
+  if (rc == kRegNotFound) return "<missing>";
+  if (rc == kRegMoreData) return "<more data>";
+  EXPECT_EQ(kRegOk, rc);
+  return buf.substr(0, size);
+}
+
+/// Returns the value of `name` under `path` up to its first NUL, or
+/// "<no key>".
+std::string Find(const std::string& text, const std::string& path,
+                 const char* name) {
+  WineKey key;
+  if (!LookupWineKey(Opener(text), path, &key)) return "<no key>";
+  return Get(key, name).c_str();
+}
+
+/// `text` as the UTF-16LE hex list Wine writes, 16 bytes a line.
+std::string HexUtf16(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char b[16];
+    snprintf(b, sizeof(b), "%02x,00", static_cast<unsigned char>(text[i]));
+    out += b;
+    if (i + 1 < text.size()) out += i % 8 == 7 ? ",\\\n  " : ",";
+  }
+  return out;
+}
+
+std::string Prefix(const char* arch) {
+  std::string text =
+      "WINE REGISTRY Version 2\n"
+      ";; All keys relative to REGISTRY\\\\Machine\n\n";
+  return text + arch + "\n";
+}
+
+const char kApps[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+std::string Keys() {
+  return std::string() +
+         "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App "
+         "Paths\\\\game.exe] 1796620816\n"
+         "#time=1dd860aa4f8db80\n"
+         "@=\"C:\\\\Games\\\\Torvane 2000\\\\game.exe\"\n"
+         "\n[Software\\\\Quelvar\\\\Torvane 2000] 1796620816\n"
+         "\"Install Dir\"=\"C:\\\\Native\"\n"
+         "\n[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion"
+         "\\\\App Paths] 1796620816\n"
+         "#time=1dd860aa4f8db80\n#link\n"
+         "\"SymbolicLinkValue\"=hex(6):" +
+         HexUtf16(std::string("\\Registry\\Machine\\") + kApps) + "\n" +
+         "\n[Software\\\\Wow6432Node\\\\Quelvar\\\\Torvane 2000] 1796620816\n"
+         "#time=1dd860aa4f8db80\n"
+         "\"Install Dir\"=\"C:\\\\Games\\\\Torvane 2000\"\n";
+}
+
+std::string Win64() { return Prefix("#arch=win64") + Keys(); }
+
+TEST(WineRegistryTest, HeaderLine) {
+  const char* game = "Software\\Quelvar\\Torvane 2000";
+  EXPECT_EQ("C:\\Native", Find(Prefix("") + Keys(), game, "Install Dir"));
+  EXPECT_EQ("<no key>", Find("WINE REGISTRY Version 1\n" + Keys(), game, ""));
+  EXPECT_EQ("<no key>", Find("WINE REGISTRY Version 23\n" + Keys(), game, ""));
+  EXPECT_EQ("<no key>", Find(" WINE REGISTRY Version 2\n" + Keys(), game, ""));
+  EXPECT_EQ("<no key>", Find("", game, ""));
+  WineKey key;
+  EXPECT_FALSE(LookupWineKey([] { return nullptr; }, game, &key));
+}
+
+TEST(WineRegistryTest, ThirtyTwoBitView) {
+  const char* game = "Software\\Quelvar\\Torvane 2000";
+  EXPECT_EQ("C:\\Games\\Torvane 2000", Find(Win64(), game, "Install Dir"));
+  EXPECT_EQ("C:\\Games\\Torvane 2000",
+            Find(Win64(), "software\\WOW6432NODE\\quelvar\\TORVANE 2000",
+                 "INSTALL DIR"));
+  EXPECT_EQ("C:\\Native",
+            Find(Prefix("#arch=win32") + Keys(), game, "Install Dir"));
+  // A key only the 64-bit view has is not seen.
+  std::string other = "[Software\\\\Other] 1\n\"v\"=\"x\"\n";
+  EXPECT_EQ("<no key>",
+            Find(Prefix("#arch=win64") + other, "Software\\Other", "v"));
+  EXPECT_EQ("x", Find(Prefix("#arch=win32") + other, "Software\\Other", "v"));
+  // A key with subkeys but no line of its own exists, without values.
+  WineKey key;
+  ASSERT_TRUE(LookupWineKey(Opener(Win64()), "Software\\Quelvar", &key));
+  EXPECT_TRUE(key.values.empty());
+  EXPECT_FALSE(LookupWineKey(Opener(Win64()), "Software\\Quelvar2", &key));
+}
+
+TEST(WineRegistryTest, LinksAreFollowed) {
+  std::string path = std::string(kApps) + "\\game.exe";
+  std::string expected = "C:\\Games\\Torvane 2000\\game.exe";
+  EXPECT_EQ(expected, Find(Win64(), path, ""));
+  EXPECT_EQ(expected, Find(Win64(),
+                           "SOFTWARE\\Microsoft\\Windows\\"
+                           "CurrentVersion\\App Paths\\GAME.EXE",
+                           ""));
+  // Same with CR LF line ends, including the continuation lines.
+  std::string crlf;
+  for (char c : Win64()) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  EXPECT_EQ(expected, Find(crlf, path, ""));
+  EXPECT_EQ("C:\\Games\\Torvane 2000",
+            Find(crlf, "Software\\Quelvar\\Torvane 2000", "Install Dir"));
+
+  auto link = [](const char* from, const std::string& to) {
+    return std::string("[") + from +
+           "] 1\n#link\n\"SymbolicLinkValue\"=hex(6):" + HexUtf16(to) + "\n";
+  };
+  std::string loop = Prefix("") + link("A", "\\Registry\\Machine\\B") +
+                     link("B", "\\REGISTRY\\MACHINE\\A") +
+                     "[C\\\\x] 1\n@=\"c\"\n";
+  EXPECT_EQ("<no key>", Find(loop, "A\\x", ""));
+  std::string chain = Prefix("") + link("A", "\\Registry\\Machine\\B") +
+                      link("B", std::string("\\Registry\\Machine\\C") + '\0') +
+                      "[C\\\\x] 1\n@=\"c\"\n";
+  EXPECT_EQ("c", Find(chain, "A\\x", ""));
+  std::string user =
+      Prefix("") + link("A", "\\Registry\\User\\C") + "[C\\\\x] 1\n@=\"c\"\n";
+  EXPECT_EQ("<no key>", Find(user, "A\\x", ""));
+}
+
+TEST(WineRegistryTest, Escapes) {
+  std::string text =
+      Prefix("") +
+      "[Caf\\x00e9 \\[1\\]\\\\\"q\"] 1\n"
+      "\"a\\\"b\\\\c\"=\"\\x00e9\\351\\101\\x263a\\tz\\e\\q\\xg\\v\"\n"
+      "\"raw\"=\"\xc3\xa9\xff!\"\n"
+      "\"pair\"=\"\\xd83d\\xde00|\\xd83d|\\xde00\"\n";
+  WineKey key;
+  ASSERT_TRUE(LookupWineKey(Opener(text), "caf\xc3\xa9 [1]\\\"Q\"", &key));
+  EXPECT_EQ(std::string("\xc3\xa9\xc3\xa9"
+                        "A\xe2\x98\xba\tz\x1bqxg\v\0",
+                        16),
+            Get(key, "A\"B\\C"));
+  EXPECT_EQ(std::string("\xc3\xa9\xef\xbf\xbd!\0", 7), Get(key, "raw"));
+  EXPECT_EQ(std::string("\xf0\x9f\x98\x80|\xef\xbf\xbd|\xef\xbf\xbd\0", 13),
+            Get(key, "pair"));
+}
+
+TEST(WineRegistryTest, ValueForms) {
+  std::string text = Prefix("") +
+                     "[K] 1\n"
+                     "@=\"def\"\n"
+                     "\"sz\"=str:\"abc\"\n"
+                     "\"exp\"=str(2):\"%WINDIR%\\\\x\"\n"
+                     "\"multi\"=str(7):\"a\\0b\\0\"\n"
+                     "\"dw\"=dword:0000abcd\n"
+                     "\"bin\"=hex:01,02,\\\n  ff,\\\r\n  7\r\n"
+                     "\"qw\"=hex(b):01,00,00,00,00,00,00,00\n"
+                     "\"empty\"=hex(1):\n"
+                     "\"hexsz\"=hex(1):61,00,e9,00,00,00\n"
+                     "\"unterminated\"=hex(2):61,00,62\n"
+                     "\"bad\"=qword:1\n";
+  WineKey key;
+  ASSERT_TRUE(LookupWineKey(Opener(text), "k", &key));
+  uint32_t type = 0;
+  EXPECT_EQ(std::string("def\0", 4), Get(key, "", &type));
+  EXPECT_EQ(kRegSz, type);
+  EXPECT_EQ(std::string("abc\0", 4), Get(key, "SZ", &type));
+  EXPECT_EQ(kRegSz, type);
+  EXPECT_EQ(std::string("%WINDIR%\\x\0", 11), Get(key, "exp", &type));
+  EXPECT_EQ(kRegExpandSz, type);
+  EXPECT_EQ(std::string("a\0b\0\0", 5), Get(key, "multi", &type));
+  EXPECT_EQ(kRegMultiSz, type);
+  EXPECT_EQ(std::string("\xcd\xab\0\0", 4), Get(key, "dw", &type));
+  EXPECT_EQ(kRegDword, type);
+  EXPECT_EQ(std::string("\x01\x02\xff\x07", 4), Get(key, "bin", &type));
+  EXPECT_EQ(kRegBinary, type);
+  EXPECT_EQ(std::string("\x01\0\0\0\0\0\0\0", 8), Get(key, "qw", &type));
+  EXPECT_EQ(0xbu, type);
+  EXPECT_EQ("", Get(key, "empty", &type));
+  EXPECT_EQ(kRegSz, type);
+  EXPECT_EQ(std::string("a\xc3\xa9\0", 4), Get(key, "hexsz"));
+  EXPECT_EQ("a", Get(key, "unterminated"));
+  EXPECT_EQ("<missing>", Get(key, "bad"));
+  EXPECT_EQ("<missing>", Get(key, "nothing"));
+}
+
+TEST(WineRegistryTest, SizeLimits) {
+  std::string text = Prefix("") + "[K] 1\n" + "\"499\"=\"" +
+                     std::string(499, 'x') + "\"\n" + "\"500\"=\"" +
+                     std::string(500, 'x') + "\"\n" + "\"kept\"=\"" +
+                     std::string(65535, 'x') + "\"\n" + "\"dropped\"=\"" +
+                     std::string(65536, 'x') + "\"\n";
+  WineKey key;
+  ASSERT_TRUE(LookupWineKey(Opener(text), "K", &key));
+  char buf[501];
+  uint32_t size = 500;
+  EXPECT_EQ(kRegOk, QueryWineValue(key, "499", nullptr, buf, &size));
+  EXPECT_EQ(500u, size);
+  EXPECT_EQ(std::string(499, 'x') + '\0', std::string(buf, size));
+  size = 500;
+  EXPECT_EQ(kRegMoreData, QueryWineValue(key, "500", nullptr, buf, &size));
+  size = 501;
+  EXPECT_EQ(kRegOk, QueryWineValue(key, "500", nullptr, buf, &size));
+  EXPECT_EQ(501u, size);
+
+  ASSERT_EQ(4u, key.values.size());
+  EXPECT_EQ(65536u, key.values[2].data.size());
+  EXPECT_EQ("", key.values[3].data);
+  EXPECT_EQ(65537u, key.values[3].size);
+  std::vector<char> big(1 << 20);
+  size = static_cast<uint32_t>(big.size());
+  EXPECT_EQ(kRegMoreData,
+            QueryWineValue(key, "dropped", nullptr, big.data(), &size));
+}
+
+TEST(WineRegistryTest, DamagedFiles) {
+  // Every cut of the file: no crash, and the value once its line is whole.
+  std::string text = Win64();
+  std::string line = "\"Install Dir\"=\"C:\\\\Games\\\\Torvane 2000\"";
+  size_t whole = text.find(line) + line.size();
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    std::string value = Find(text.substr(0, cut),
+                             "Software\\Quelvar\\Torvane 2000", "Install Dir");
+    if (cut >= whole) {
+      EXPECT_EQ("C:\\Games\\Torvane 2000", value) << cut;
+    } else {
+      EXPECT_TRUE(value == "<no key>" || value == "<missing>") << cut;
+    }
+  }
+
+  std::string header = Prefix("");
+  EXPECT_EQ("<missing>",
+            Find(header + "[K] 1\n\"v\"=\"abc\n\"w\"=\"1\"\n", "K", "v"));
+  EXPECT_EQ("1", Find(header + "[K] 1\n\"v\"=\"abc\n\"w\"=\"1\"\n", "K", "w"));
+  EXPECT_EQ("<missing>", Find(header + "[K] 1\n\"v\"=hex:01,\\\n", "K", "v"));
+  // The values of a key line without its ']' belong to no key.
+  EXPECT_EQ("<no key>", Find(header + "[K 1\n\"v\"=\"1\"\n", "K", "v"));
+  EXPECT_EQ("<missing>",
+            Find(header + "[K] 1\n[K\\\\x 1\n\"v\"=\"1\"\n", "K", "v"));
+  const char kJunk[] = "\0\xff[\"\\\n@=hex(\0):\x80\n\"w\"=\"b\0c\"\n";
+  std::string junk = header + "[K] 1\n\"v\"=\"a";
+  junk.append(kJunk, sizeof(kJunk) - 1);
+  WineKey key;
+  EXPECT_TRUE(LookupWineKey(Opener(junk), "K", &key));
+  EXPECT_EQ(std::string("b\0c\0", 4), Get(key, "w"));
+}
+
+TEST(WineRegistryTest, ReadsOnlyUpToTheKey) {
+  std::string text = Prefix("") + "[A] 1\n\"v\"=\"1\"\n";
+  for (int i = 0; text.size() < (4 << 20); ++i) {
+    text += "\n[B\\\\" + std::to_string(i) + "] 1\n\"v\"=hex:01,02,03\n";
+  }
+  size_t count = 0;
+  RegistryOpener open = [&] {
+    return std::make_unique<CountingInputFile>(text, &count);
+  };
+  WineKey key;
+  ASSERT_TRUE(LookupWineKey(open, "A", &key));
+  EXPECT_EQ(std::string("1\0", 2), Get(key, "v"));
+  EXPECT_LE(count, 128u * 1024);
+}
+
+}  // namespace
+}  // namespace patcher

@@ -1,0 +1,30 @@
+#ifndef PATCHER_RUN_CHECK_H_
+#define PATCHER_RUN_CHECK_H_
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+namespace patcher {
+
+/// Results of check_patch().
+enum CheckResult {
+  CHECK_OK = 0,              // list read, directory found, every source opens
+  CHECK_NO_INSTALL_DIR = 1,  // the installation directory cannot be found
+  CHECK_MISSING_FILES = 2,   // the list or at least one source does not open
+  CHECK_LIST_CORRUPT = 3,    // the list's header is incomplete
+};
+
+/// Checks, before anything is shown or written, that the patch in the
+/// working directory can be applied: reads the list's header into `message`
+/// (unexpanded), finds the game's installation directory in the registry
+/// and puts it into `install_dir` as the registry stores it, and tries to
+/// open every source the list names. Returns the first failing stage's
+/// result, or CHECK_OK. Shows and writes nothing; the list is closed again
+/// on return.
+int check_patch(Platform* platform, char* message, size_t message_capacity,
+                char* install_dir, size_t install_dir_capacity);
+
+}  // namespace patcher
+
+#endif  // PATCHER_RUN_CHECK_H_

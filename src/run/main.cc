@@ -1,0 +1,11 @@
+#include <cstdio>
+#include <memory>
+
+#include "platform/platform.h"
+#include "run/patch_run.h"
+
+// Arguments are ignored: a patch is run from its own folder, as it stands.
+int main() {
+  std::unique_ptr<patcher::Platform> platform = patcher::CreatePlatform();
+  return patcher::run_patch(platform.get(), stdout);
+}

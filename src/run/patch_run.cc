@@ -1,0 +1,113 @@
+#include "run/patch_run.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "list/patch_list.h"
+#include "run/check.h"
+
+namespace patcher {
+
+namespace {
+
+const char kCopyErrorPrefix[] = "Could not copy file: ";
+
+const char* check_error_text(int result) {
+  switch (result) {
+    case CHECK_NO_INSTALL_DIR:
+      return "Cannot determine installation directory";
+    case CHECK_MISSING_FILES:
+      return "Verification failed.  Missing required patching files.";
+    case CHECK_LIST_CORRUPT:
+      return "Verification failed.  Patching file corrupted.";
+    default:
+      return "Unknown Error occured.  Cannot continue.";
+  }
+}
+
+/// Shows the copy-error box for `what` (a destination path, or a line that
+/// names no destination). The text is held whole, however long `what` is.
+void show_copy_error(Platform* platform, const char* what) {
+  char text[sizeof kCopyErrorPrefix + 2 * kLineCapacity];
+  snprintf(text, sizeof text, "%s%s", kCopyErrorPrefix, what);
+  platform->ShowBox(text, "Error", kBoxOk);
+}
+
+/// Copies every entry of the list into `install_dir`. Returns 1 if any copy
+/// failed or the list could not be opened again, else 0.
+int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
+  std::unique_ptr<InputFile> file = platform->OpenForReading(kListName);
+  if (!file) {
+    // It opened moments ago in the check; copying nothing now is a failure,
+    // not a success.
+    fprintf(stderr, "patcher: cannot open %s again\n", kListName);
+    return 1;
+  }
+  ListReader list(std::move(file));
+  char header[kLineCapacity];
+  read_header(header, sizeof header, header, sizeof header, &list);
+
+  fprintf(out, "Game Installed in: '%s'\n\n", install_dir);
+  fflush(out);
+
+  int failed = 0;
+  char line[kLineCapacity];
+  Entry entry;
+  while (next_entry(&list, line, sizeof line, &entry)) {
+    if (!entry.dest) {
+      // A line without a comma names no destination: nothing to write.
+      show_copy_error(platform, entry.source);
+      failed = 1;
+      continue;
+    }
+    char dest_path[2 * kLineCapacity];
+    snprintf(dest_path, sizeof dest_path, "%s\\%s", install_dir, entry.dest);
+
+    uint32_t attributes = platform->ReadAttributes(dest_path);
+    if (attributes != kInvalidAttributes && (attributes & kAttributeReadOnly))
+      platform->WriteAttributes(dest_path, attributes & ~kAttributeReadOnly);
+
+    fprintf(out, "%s -> %s\n", entry.source, dest_path);
+    fflush(out);
+
+    std::string error;
+    if (!platform->CopyOver(entry.source, dest_path, &error)) {
+      fprintf(stderr, "patcher: %s\n", error.c_str());
+      show_copy_error(platform, dest_path);
+      failed = 1;
+    }
+  }
+  return failed;
+}
+
+}  // namespace
+
+int run_patch(Platform* platform, FILE* out) {
+  fprintf(out, "Patcher 1.0\t\tNot made or supported by Quelvar\n");
+  fprintf(out, "   Written by the patcher team\n");
+  fflush(out);
+
+  char message[kLineCapacity];
+  char install_dir[kLineCapacity];
+  int result = check_patch(platform, message, sizeof message, install_dir,
+                           sizeof install_dir);
+  if (result != CHECK_OK) {
+    platform->ShowBox(check_error_text(result), "Error", kBoxOk);
+    return -result;
+  }
+
+  expand_escapes(message, sizeof message);
+  if (platform->ShowBox(message, "Warning", kBoxYesNo) != kAnswerYes) return 0;
+
+  int failed = copy_pass(platform, install_dir, out);
+  if (failed)
+    platform->ShowBox("Patch failed.", "Failed", kBoxOk);
+  else
+    platform->ShowBox("Patch successful", "Success", kBoxOk);
+  return failed;
+}
+
+}  // namespace patcher

@@ -1,0 +1,169 @@
+#include "run/patch_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace patcher {
+namespace {
+
+const char kBanner[] =
+    "Patcher 1.0\t\tNot made or supported by Quelvar\n"
+    "   Written by the patcher team\n";
+
+class PatchRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    platform_.AddString("Software\\Quelvar\\Torvane", "Install Dir",
+                        "C:\\Game");
+    platform_.files_["move.txt"] =
+        "Replace the files?\\nThis cannot be undone.\ngame.exe\n"
+        "a.mix,a.mix\nb.mix,Data\\b.mix\n";
+    platform_.files_["a.mix"] = "new A";
+    platform_.files_["b.mix"] = "new B";
+    platform_.answers_ = {kAnswerYes};
+  }
+
+  /// Runs the patch; returns its exit status and keeps the console output.
+  int Run() {
+    FILE* out = tmpfile();
+    int status = run_patch(&platform_, out);
+    rewind(out);
+    output_.clear();
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, out)) > 0) output_.append(buf, n);
+    fclose(out);
+    return status;
+  }
+
+  FakePlatform platform_;
+  std::string output_;
+};
+
+TEST_F(PatchRunTest, YesCopiesEveryEntry) {
+  platform_.files_["C:\\Game\\a.mix"] = "old A";
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ(std::string(kBanner) +
+                "Game Installed in: 'C:\\Game'\n\n"
+                "a.mix -> C:\\Game\\a.mix\n"
+                "b.mix -> C:\\Game\\Data\\b.mix\n",
+            output_);
+  EXPECT_EQ(std::vector<std::string>(
+                {"Warning|Replace the files?\nThis cannot be undone.",
+                 "Success|Patch successful"}),
+            BoxLines(platform_));
+  EXPECT_EQ(kBoxYesNo, platform_.boxes_[0].type);
+  EXPECT_EQ(kBoxOk, platform_.boxes_[1].type);
+  EXPECT_EQ("new A", platform_.files_["C:\\Game\\a.mix"]);
+  EXPECT_EQ("new B", platform_.files_["C:\\Game\\Data\\b.mix"]);
+  EXPECT_TRUE(platform_.attributes_set_.empty());
+}
+
+TEST_F(PatchRunTest, OnlyYesCountsAsYes) {
+  for (int answer : {7, 2, 1, -1, 0}) {
+    platform_.answers_ = {answer};
+    platform_.boxes_.clear();
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(kBanner, output_);
+    EXPECT_EQ(1u, platform_.boxes_.size());
+    EXPECT_TRUE(platform_.copies_.empty());
+  }
+}
+
+TEST_F(PatchRunTest, FailedChecksShowOneErrorAndReturnMinusTheResult) {
+  platform_.files_.erase("b.mix");
+  EXPECT_EQ(-2, Run());
+  platform_.files_["move.txt"] = "";
+  EXPECT_EQ(-3, Run());
+  platform_.files_["move.txt"] = "msg\nexe\n";
+  platform_.keys_.clear();
+  EXPECT_EQ(-1, Run());
+  EXPECT_EQ(kBanner, output_);
+  EXPECT_EQ(std::vector<std::string>(
+                {"Error|Verification failed.  Missing required patching "
+                 "files.",
+                 "Error|Verification failed.  Patching file corrupted.",
+                 "Error|Cannot determine installation directory"}),
+            BoxLines(platform_));
+  EXPECT_TRUE(platform_.copies_.empty());
+}
+
+TEST_F(PatchRunTest, FailedCopiesAreReportedAndThePassGoesOn) {
+  std::string list = "msg\nexe\n";
+  for (int i = 1; i <= 5; ++i) {
+    std::string name = "f" + std::to_string(i);
+    list += name + "," + name + "\n";
+    platform_.files_[name] = name;
+  }
+  platform_.files_["move.txt"] = list;
+  platform_.fail_copy_to_ = {"C:\\Game\\f2", "C:\\Game\\f4"};
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ(
+      std::vector<std::string>(
+          {"Warning|msg", "Error|Could not copy file: C:\\Game\\f2",
+           "Error|Could not copy file: C:\\Game\\f4", "Failed|Patch failed."}),
+      BoxLines(platform_));
+  EXPECT_EQ(3u, platform_.copies_.size());
+  EXPECT_NE(std::string::npos, output_.find("f5 -> C:\\Game\\f5\n"));
+}
+
+TEST_F(PatchRunTest, ReadOnlyDestinationLosesOnlyThatBitThenIsReplaced) {
+  platform_.files_["C:\\Game\\a.mix"] = "old A";
+  platform_.attributes_["C:\\Game\\a.mix"] = 0x21;  // read-only, archive
+  EXPECT_EQ(0, Run());
+  ASSERT_EQ(1u, platform_.attributes_set_.size());
+  EXPECT_EQ("C:\\Game\\a.mix", platform_.attributes_set_[0].first);
+  EXPECT_EQ(0x20u, platform_.attributes_set_[0].second);
+  EXPECT_EQ("new A", platform_.files_["C:\\Game\\a.mix"]);
+}
+
+TEST_F(PatchRunTest, EmptyListStillSucceedsAndPathsAreNotNormalised) {
+  platform_.keys_.clear();
+  platform_.AddString("Software\\Quelvar\\Torvane", "Install Dir", "C:\\G\\");
+  platform_.files_["move.txt"] = "msg\nexe\n";
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ(std::string(kBanner) + "Game Installed in: 'C:\\G\\'\n\n", output_);
+  EXPECT_EQ("Success|Patch successful", BoxLines(platform_).back());
+
+  platform_.files_["move.txt"] = "msg\nexe\na.mix,\\a.mix\n";
+  platform_.answers_ = {kAnswerYes};
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ("new A", platform_.files_["C:\\G\\\\\\a.mix"]);
+}
+
+TEST_F(PatchRunTest, LineWithoutCommaIsAFailureThatWritesNothing) {
+  platform_.files_["nocomma"] = "x";
+  platform_.files_["move.txt"] = "msg\nexe\nnocomma\na.mix,a.mix\n";
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ(std::vector<std::string>({"Warning|msg",
+                                      "Error|Could not copy file: nocomma",
+                                      "Failed|Patch failed."}),
+            BoxLines(platform_));
+  EXPECT_EQ(std::string::npos, output_.find("nocomma"));
+  EXPECT_EQ(1u, platform_.copies_.size());
+}
+
+TEST_F(PatchRunTest, ListThatCannotBeOpenedAgainIsAFailure) {
+  platform_.fail_opens_after_ = 1;
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ(kBanner, output_);
+  EXPECT_EQ("Failed|Patch failed.", BoxLines(platform_).back());
+  EXPECT_TRUE(platform_.copies_.empty());
+}
+
+TEST_F(PatchRunTest, LongDestinationPathIsShownWhole) {
+  std::string dest(1017, 'd');  // the longest that fits a list line
+  platform_.files_["move.txt"] = "msg\nexe\na.mix," + dest + "\n";
+  platform_.fail_copy_to_ = {"C:\\Game\\" + dest};
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ("Error|Could not copy file: C:\\Game\\" + dest,
+            BoxLines(platform_)[1]);
+}
+
+}  // namespace
+}  // namespace patcher

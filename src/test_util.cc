@@ -1,0 +1,106 @@
+#include "test_util.h"
+
+#include <cstring>
+#include <utility>
+
+#include "list/patch_list.h"
+
+namespace patcher {
+
+class FakePlatform::FakeKey : public RegistryKey {
+ public:
+  FakeKey(FakePlatform* platform, std::string name)
+      : platform_(platform), name_(std::move(name)) {}
+  ~FakeKey() override { platform_->registry_log_.push_back("close " + name_); }
+
+  long Query(const char* name, uint32_t* type, char* data,
+             uint32_t* size) override {
+    platform_->registry_log_.push_back("query " + name_ + "|" + name);
+    const std::map<std::string, Value>& values = platform_->keys_[name_];
+    auto it = values.find(name);
+    if (it == values.end()) return kRegNotFound;
+    if (it->second.data.size() > *size) return kRegMoreData;
+    memcpy(data, it->second.data.data(), it->second.data.size());
+    *size = static_cast<uint32_t>(it->second.data.size());
+    if (type) *type = it->second.type;
+    return kRegOk;
+  }
+
+ private:
+  FakePlatform* platform_;
+  std::string name_;
+};
+
+void FakePlatform::AddString(const std::string& key, const std::string& name,
+                             const std::string& text) {
+  AddValue(key, name, kRegSz, text + '\0');
+}
+
+void FakePlatform::AddValue(const std::string& key, const std::string& name,
+                            uint32_t type, const std::string& data) {
+  keys_[key][name] = Value{type, data};
+}
+
+std::unique_ptr<RegistryKey> FakePlatform::OpenKey(const char* subkey) {
+  if (!keys_.count(subkey)) {
+    registry_log_.push_back(std::string("missing ") + subkey);
+    return nullptr;
+  }
+  registry_log_.push_back(std::string("open ") + subkey);
+  return std::unique_ptr<RegistryKey>(new FakeKey(this, subkey));
+}
+
+int FakePlatform::ShowBox(const char* text, const char* caption, BoxType type) {
+  boxes_.push_back(Box{caption, text, type});
+  if (type != kBoxYesNo) return 1;
+  if (answers_.empty()) return 7;
+  int answer = answers_.front();
+  answers_.erase(answers_.begin());
+  return answer;
+}
+
+uint32_t FakePlatform::ReadAttributes(const char* path) {
+  auto it = attributes_.find(path);
+  if (it != attributes_.end()) return it->second;
+  return files_.count(path) ? kAttributeArchive : kInvalidAttributes;
+}
+
+bool FakePlatform::WriteAttributes(const char* path, uint32_t attributes) {
+  attributes_set_.emplace_back(path, attributes);
+  if (!files_.count(path)) return false;
+  attributes_[path] = attributes;
+  return true;
+}
+
+std::unique_ptr<InputFile> FakePlatform::OpenForReading(const char* path) {
+  opened_.push_back(path);
+  if (strcmp(path, kListName) == 0 && fail_opens_after_ >= 0 &&
+      list_opens_++ >= fail_opens_after_)
+    return nullptr;
+  auto it = files_.find(path);
+  if (it == files_.end()) return nullptr;
+  return std::unique_ptr<InputFile>(new MemoryInputFile(it->second));
+}
+
+bool FakePlatform::CopyOver(const char* source, const char* dest,
+                            std::string* error) {
+  auto it = files_.find(source);
+  if (it == files_.end() || fail_copy_to_.count(dest) ||
+      (ReadAttributes(dest) != kInvalidAttributes &&
+       (ReadAttributes(dest) & kAttributeReadOnly))) {
+    *error = std::string("copy(") + dest + "): refused";
+    return false;
+  }
+  files_[dest] = it->second;
+  copies_.emplace_back(source, dest);
+  return true;
+}
+
+std::vector<std::string> BoxLines(const FakePlatform& platform) {
+  std::vector<std::string> lines;
+  for (const FakePlatform::Box& box : platform.boxes_)
+    lines.push_back(box.caption + "|" + box.text);
+  return lines;
+}
+
+}  // namespace patcher
