@@ -11,7 +11,7 @@
 //              [--release-after N --release-when DIR\PATTERN]]
 //
 // Each box is one line of --log:  caption|buttons|text|lines
-// where buttons is OK or YESNO, text has \\ \n \r \t \| escaped, and lines is
+// where buttons is OK or YESNO, text has \\ \n \r \t escaped, and lines is
 // the number of line feeds --stdout held when the box appeared (so a test
 // can tell that console lines were flushed before the box). Boxes beyond the
 // answers given are closed with No or OK and recorded all the same.
@@ -102,9 +102,6 @@ std::string Escape(const std::string& text) {
         break;
       case '\t':
         out += "\\t";
-        break;
-      case '|':
-        out += "\\|";
         break;
       default:
         out += c;
