@@ -3,7 +3,7 @@
 # missing. Usage: tools/install_deps.sh [package...] (default: the basics)
 set -euo pipefail
 wanted=("$@")
-[ ${#wanted[@]} -gt 0 ] || wanted=(cmake g++ libgtest-dev)
+[ ${#wanted[@]} -gt 0 ] || wanted=(make cmake g++ libgtest-dev)
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||

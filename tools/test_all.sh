@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test.
+# Builds everything with warnings as errors and runs every test: the native
+# build and its tests, then patcher.exe under Wine against the native build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-tools/install_deps.sh cmake g++ libgtest-dev
+tools/install_deps.sh make cmake g++ libgtest-dev g++-mingw-w64-x86-64 wine64 fonts-wine xvfb
 tools/install_deps.sh xvfb zenity xdotool netpbm  # the desktop dialog test
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$(nproc)"
+ctest --preset windows

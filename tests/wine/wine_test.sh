@@ -1,0 +1,334 @@
+#!/usr/bin/env bash
+# Runs patcher.exe under Wine in a throwaway 64-bit prefix, the way a player
+# runs it on Windows: registry keys written as a 32-bit game's installer
+# writes them, boxes answered by box_driver.exe (which records each box's
+# caption, buttons and exact text). Checks console lines, boxes, exit status
+# and the game's files for each scenario. Then runs the native Linux build
+# on the same prefix and patch folders and checks that the two agree.
+#
+# Usage: wine_test.sh patcher.exe box_driver.exe [native/patcher]
+# Exits 77 (skipped) when wine64 or Xvfb is missing.
+set -uo pipefail
+
+exe=$(readlink -f "$1")
+driver=$(readlink -f "$2")
+native=""
+if [ -n "${3:-}" ] && [ -x "$3" ]; then native=$(readlink -f "$3"); fi
+
+find_tool() {  # find_tool NAME DEFAULT: prints the tool's path, if any
+  if [ -x "$2" ]; then echo "$2"; else command -v "$1" || true; fi
+}
+wine64=$(find_tool wine64 /usr/lib/wine/wine64)
+wineserver=$(find_tool wineserver /usr/lib/wine/wineserver)
+xvfb=$(command -v Xvfb || true)
+if [ -z "$wine64" ] || [ -z "$wineserver" ] || [ -z "$xvfb" ]; then
+  echo "SKIP: needs wine64, wineserver and Xvfb (apt-get install wine64 xvfb)"
+  exit 77
+fi
+
+started=$SECONDS
+work=$(mktemp -d)
+chmod 0755 "$work"
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+xvfb_pid=""
+cleanup() {
+  "$wineserver" -k 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display and writes its number once it accepts clients.
+"$xvfb" -displayfd 3 -nolisten tcp -screen 0 1024x768x24 \
+  3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+if [ ! -s "$work/display" ]; then
+  echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+
+"$wine64" wineboot -i >"$work/wineboot.log" 2>&1 ||
+  { echo "FAIL: wineboot"; cat "$work/wineboot.log"; exit 1; }
+echo "prefix ready in $((SECONDS - started)) s"
+
+drive_c="$WINEPREFIX/drive_c"
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }  # a Unix path as Wine sees it
+reg() { "$wine64" reg "$@" /reg:32 /f >/dev/null; }
+
+failures=0 passed=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() {  # check NAME EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
+    fail "$1"; diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20
+  fi
+}
+
+# The game, as its installer left it, and the patch folders. Every file holds
+# one line saying what it is, so that a tree reads as expected results.
+game_dir='C:\Games\Torvane 2000'
+game="$drive_c/Games/Torvane 2000"
+ap_dir='C:\Program Files (x86)\Quelvar\Torvane 2000'
+ap_game="$drive_c/Program Files (x86)/Quelvar/Torvane 2000"
+pristine="$work/pristine"
+mkdir -p "$pristine/Data"
+echo "old game" >"$pristine/game.dat"
+echo "old maps" >"$pristine/Data/maps.mix"
+echo "old sounds" >"$pristine/Data/sounds.mix"
+reset_games() {
+  rm -rf "$game" "$ap_game"
+  mkdir -p "$(dirname "$game")" "$(dirname "$ap_game")"
+  cp -a "$pristine" "$game"
+  cp -a "$pristine" "$ap_game"
+}
+tree_of() {  # one line per entry: path|content or dir|rw or ro
+  (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while read -r f; do
+    local content=dir access=rw
+    [ -f "$f" ] && content=$(tr -d '\r\n' <"$f")
+    [[ $(stat -c %A "$f") == *w* ]] || access=ro
+    echo "${f#./}|$content|$access"
+  done)
+}
+untouched=$(tree_of "$pristine")
+
+patches="$drive_c/patches"
+new_patch() {  # new_patch NAME LIST: a patch folder with move.txt = LIST
+  local dir="$patches/$1"
+  mkdir -p "$dir/sounds"
+  echo "new game" >"$dir/game.dat"
+  echo "new maps" >"$dir/maps.mix"
+  echo "new sounds" >"$dir/sounds/sounds.mix"
+  echo "new mix" >"$dir/new.mix"
+  [ -z "$2" ] || printf '%s' "$2" >"$dir/move.txt"
+}
+# A list as Windows tools write it: CR LF line ends.
+message='Torvane 2000 patch 1.1\n\nIt replaces game.dat and two files in Data.\tApply it now?'
+crlf() { printf '%s\r\n' "$@"; }
+new_patch several "$(crlf "$message" torvane.exe game.dat,game.dat \
+  'maps.mix,Data\maps.mix' 'new.mix,Data\new.mix' 'sounds\sounds.mix,Data\sounds.mix')"
+new_patch no_list ""
+new_patch empty_list ""
+: >"$patches/empty_list/move.txt"
+new_patch failed_copy "$(crlf msg torvane.exe game.dat,game.dat \
+  'maps.mix,Missing\maps.mix' 'sounds\sounds.mix,Data\sounds.mix')"
+new_patch read_only "$(crlf msg torvane.exe 'maps.mix,Data\maps.mix')"
+new_patch app_path "$(crlf msg TORVANE2000.EXE game.dat,game.dat)"
+new_patch no_install_dir "$(crlf msg Missing.exe game.dat,game.dat)"
+new_patch held "$(crlf msg torvane.exe game.dat,game.dat 'maps.mix,Data\maps.mix' \
+  'sounds\sounds.mix,Data\sounds.mix')"
+
+banner=$'Patcher 1.0\t\tNot made or supported by Quelvar\n   Written by the patcher team'
+progress() {  # the console of a copy pass: progress DIR SOURCE DEST ...
+  local dir=$1
+  shift
+  printf "Game Installed in: '%s'\n\n" "$dir"
+  while [ $# -gt 0 ]; do printf '%s -> %s\\%s\n' "$1" "$dir" "$2"; shift 2; done
+}
+esc() { local s=${1//\\/\\\\}; echo "${s//$'\t'/\\t}"; }  # as box_driver logs
+
+# run_windows NAME PATCH ANSWERS [box_driver flags]: runs patcher.exe in the
+# patch folder with box_driver answering; results go to $work/NAME.win.
+run_windows() {
+  local name=$1 patch=$2 answers=$3 r="$work/$1.win"
+  shift 3
+  mkdir -p "$r"
+  local t0=$SECONDS
+  rm -f "$work/stop" "$work/ready"
+  "$wine64" "$driver" --log "$(winpath "$r/boxes")" --stop "$(winpath "$work/stop")" \
+    --answers "$answers" --stdout "$(winpath "$r/out")" "$@" >"$r/driver.err" 2>&1 &
+  local driver_pid=$!
+  if [[ " $* " == *" --ready "* ]]; then
+    for _ in $(seq 200); do [ -e "$work/ready" ] && break; sleep 0.05; done
+  fi
+  local status=0
+  (cd "$patches/$patch" && timeout 60 "$wine64" "$exe" extra args >"$r/out" 2>"$r/err") ||
+    status=$?
+  echo "$status" >"$r/status"
+  touch "$work/stop"
+  wait "$driver_pid" || fail "$name: box_driver: $(cat "$r/driver.err")"
+  tree_of "$game" >"$r/tree"
+  tree_of "$ap_game" >"$r/ap_tree"
+  echo "$name: ran under Wine in $((SECONDS - t0)) s"
+}
+
+# check_windows NAME STATUS CONSOLE BOXES TREE [AP_TREE]: BOXES as box_driver
+# logs them, with the console's line count at each box.
+check_windows() {
+  local name=$1 r="$work/$1.win"
+  check "$name: exit status" "$2" "$(cat "$r/status")"
+  check "$name: console" "$3" "$(sed 's/\r$//' "$r/out")"
+  check "$name: console lines end in CR LF" "" "$(grep -v $'\r$' "$r/out")"
+  check "$name: boxes" "$4" "$(cat "$r/boxes")"
+  check "$name: game files" "$5" "$(cat "$r/tree")"
+  check "$name: other game files" "${6:-$untouched}" "$(cat "$r/ap_tree")"
+}
+
+# run_native NAME PATCH INPUT [SETUP]: the Linux build on the same prefix,
+# after Wine has saved the registry, on the games as reset_games and SETUP
+# leave them; compared with NAME.win.
+run_native() {
+  local name=$1 patch=$2 input=$3 setup=${4:-true} r="$work/$1.native" w="$work/$1.win"
+  [ -n "$native" ] || return 0
+  mkdir -p "$r"
+  reset_games
+  $setup
+  local status=0
+  (cd "$patches/$patch" && printf '%s' "$input" |
+    timeout 20 "$native" extra args >"$r/out" 2>"$r/err") || status=$?
+  check "$name: same exit status on Linux" "$(cat "$w/status")" "$status"
+  check "$name: same console on Linux" "$(sed 's/\r$//' "$w/out")" "$(cat "$r/out")"
+  # The Windows boxes as the Linux build writes them: caption, text, and the
+  # prompt of a Yes/No box.
+  local boxes=""
+  while IFS='|' read -r caption buttons rest; do
+    [ "$caption" != released ] || continue
+    boxes+="$caption"$'\n'"$(printf '%b' "${rest%|*}")"$'\n'
+    [ "$buttons" != YESNO ] || boxes+=$'[y/N] \n'
+  done <"$w/boxes"
+  check "$name: same boxes on Linux" "$boxes" "$(grep -v '^patcher: ' "$r/err")"$'\n'
+  check "$name: same files on Linux" "$(cat "$w/tree")" "$(tree_of "$game")"
+  check "$name: same other files on Linux" "$(cat "$w/ap_tree")" "$(tree_of "$ap_game")"
+}
+
+flush_registry() {  # lets Wine's server exit, which writes system.reg
+  local t0=$SECONDS
+  "$wineserver" -w
+  echo "registry saved in $((SECONDS - t0)) s"
+}
+
+# --- The game installed: its product key in the 32-bit view. A key of the
+# first name in the 64-bit view only is a decoy a 32-bit program never sees.
+reg add 'HKLM\Software\Quelvar\Torvane 2000' /v 'Install Dir' /d "$game_dir"
+"$wine64" reg add 'HKLM\Software\Quelvar\Torvane' /v 'Install Dir' /d 'C:\Decoy' \
+  /reg:64 /f >/dev/null
+reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Torvane2000.exe' \
+  /v Path /d "$ap_dir"
+
+expanded=$(esc "$(printf '%b' "$message")")
+expanded=${expanded//$'\n'/\\n}
+
+reset_games
+run_windows several several yes
+check_windows several 0 "$banner
+$(progress "$game_dir" game.dat game.dat maps.mix 'Data\maps.mix' new.mix 'Data\new.mix' \
+  'sounds\sounds.mix' 'Data\sounds.mix')" \
+  "Warning|YESNO|$expanded|2
+Success|OK|Patch successful|8" \
+  "Data|dir|rw
+Data/maps.mix|new maps|rw
+Data/new.mix|new mix|rw
+Data/sounds.mix|new sounds|rw
+game.dat|new game|rw"
+
+reset_games
+run_windows declined several no
+check_windows declined 0 "$banner" "Warning|YESNO|$expanded|2" "$untouched"
+
+reset_games
+run_windows no_list no_list ok
+check_windows no_list 254 "$banner" \
+  "Error|OK|Verification failed.  Missing required patching files.|2" "$untouched"
+
+reset_games
+run_windows empty_list empty_list ok
+check_windows empty_list 253 "$banner" \
+  "Error|OK|Verification failed.  Patching file corrupted.|2" "$untouched"
+
+reset_games
+run_windows failed_copy failed_copy yes,ok,ok
+check_windows failed_copy 1 "$banner
+$(progress "$game_dir" game.dat game.dat maps.mix 'Missing\maps.mix' \
+  'sounds\sounds.mix' 'Data\sounds.mix')" \
+  "Warning|YESNO|msg|2
+Error|OK|$(esc "Could not copy file: $game_dir\\Missing\\maps.mix")|6
+Failed|OK|Patch failed.|7" \
+  "Data|dir|rw
+Data/maps.mix|old maps|rw
+Data/sounds.mix|new sounds|rw
+game.dat|new game|rw"
+check "failed_copy: stderr names the call and the path" 1 \
+  "$(grep -c '^patcher: [A-Za-z]*(.*Missing.*): ' "$work/failed_copy.win/err")"
+
+maps_read_only() { chmod 0444 "$game/Data/maps.mix"; }
+reset_games
+maps_read_only
+run_windows read_only read_only yes,ok
+check_windows read_only 0 "$banner
+$(progress "$game_dir" maps.mix 'Data\maps.mix')" \
+  "Warning|YESNO|msg|2
+Success|OK|Patch successful|5" \
+  "Data|dir|rw
+Data/maps.mix|new maps|rw
+Data/sounds.mix|old sounds|rw
+game.dat|old game|rw"
+
+# Another Windows process holds Data\maps.mix open without sharing: the copy
+# waits for it, here until the copy's temporary shows the program waiting.
+# Linux does not see Wine's sharing rules, so these two are Windows only.
+held_console="$banner
+$(progress "$game_dir" game.dat game.dat maps.mix 'Data\maps.mix' \
+  'sounds\sounds.mix' 'Data\sounds.mix')"
+reset_games
+run_windows held_briefly held yes,ok --hold 'C:\Games\Torvane 2000\Data\maps.mix' \
+  --ready "$(winpath "$work/ready")" --release-after 1 \
+  --release-when 'C:\Games\Torvane 2000\Data\*.tmp'
+check_windows held_briefly 0 "$held_console" \
+  "Warning|YESNO|msg|2
+released|while waited for
+Success|OK|Patch successful|7" \
+  "Data|dir|rw
+Data/maps.mix|new maps|rw
+Data/sounds.mix|new sounds|rw
+game.dat|new game|rw"
+
+reset_games
+run_windows held_throughout held yes,ok,ok \
+  --hold 'C:\Games\Torvane 2000\Data\maps.mix' --ready "$(winpath "$work/ready")"
+check_windows held_throughout 1 "$held_console" \
+  "Warning|YESNO|msg|2
+Error|OK|$(esc "Could not copy file: $game_dir\\Data\\maps.mix")|6
+Failed|OK|Patch failed.|7" \
+  "Data|dir|rw
+Data/maps.mix|old maps|rw
+Data/sounds.mix|new sounds|rw
+game.dat|new game|rw"
+
+flush_registry
+run_native several several $'y\n'
+run_native declined several $'n\n'
+run_native no_list no_list ""
+run_native empty_list empty_list ""
+run_native failed_copy failed_copy $'y\n'
+run_native read_only read_only $'y\n' maps_read_only
+
+# --- No product key any more: the game is found through its executable's
+# application path, which 32-bit and 64-bit programs share.
+reg delete 'HKLM\Software\Quelvar'
+
+reset_games
+run_windows app_path app_path yes,ok
+check_windows app_path 0 "$banner
+$(progress "$ap_dir" game.dat game.dat)" \
+  "Warning|YESNO|msg|2
+Success|OK|Patch successful|5" \
+  "$untouched" \
+  "Data|dir|rw
+Data/maps.mix|old maps|rw
+Data/sounds.mix|old sounds|rw
+game.dat|new game|rw"
+
+reset_games
+run_windows no_install_dir no_install_dir ok
+check_windows no_install_dir 255 "$banner" \
+  "Error|OK|Cannot determine installation directory|2" "$untouched"
+
+flush_registry
+run_native app_path app_path $'y\n'
+run_native no_install_dir no_install_dir ""
+
+if [ -z "$native" ]; then
+  echo "note: no native build given (${3:-}), so nothing was compared with Linux"
+fi
+echo "$passed checks passed, $failures failed, in $((SECONDS - started)) s"
+[ "$failures" -eq 0 ]
