@@ -8,6 +8,7 @@
 # Usage: fault_test.sh path/to/patcher path/to/examples
 set -uo pipefail
 PATCHER=$1 EXAMPLES=$2
+# shellcheck source=tests/scratch_env.sh
 source "$(dirname "$0")/scratch_env.sh"
 
 # Runs the program as an ordinary user, which permission bits bind.
@@ -84,23 +85,29 @@ check "read-only: status" 0 "$status"
 check "read-only: replaced, writable" "644 new maps" \
   "$(stat -c %a "$game/Data/maps.mix") $(cat "$game/Data/maps.mix")"
 
-# A source that goes away between the check and the copy: the question
-# holds the run between the two passes.
+# run_removing FILE: runs the program and removes FILE (in the patch folder)
+# while the question holds the run between the check and the copy pass.
+run_removing() {
+  mkfifo "$work/answer"
+  (cd "$work/patch" && WINEPREFIX="$work/prefix" "$patcher" <"$work/answer" \
+    >"$work/out" 2>"$work/err") &
+  local pid=$!
+  exec 3>"$work/answer"
+  for _ in $(seq 200); do grep -q '^\[y/N\]' "$work/err" && break; sleep 0.05; done
+  rm "$work/patch/$1"
+  echo y >&3
+  exec 3>&-
+  status=0
+  wait "$pid" || status=$?
+  out=$(cat "$work/out")
+  err=$(cat "$work/err")
+  rm "$work/answer"
+}
+
+# A source that goes away between the check and the copy fails to copy.
 fresh
 list 'game.dat,game.dat' 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
-mkfifo "$work/answer"
-(cd "$work/patch" && WINEPREFIX="$work/prefix" "$patcher" <"$work/answer" \
-  >"$work/out" 2>"$work/err") &
-pid=$!
-exec 3>"$work/answer"
-for _ in $(seq 200); do grep -q '^\[y/N\]' "$work/err" && break; sleep 0.05; done
-rm "$work/patch/maps.mix"
-echo y >&3
-exec 3>&-
-status=0
-wait "$pid" || status=$?
-err=$(cat "$work/err")
-rm "$work/answer"
+run_removing maps.mix
 check "source gone: status" 1 "$status"
 check "source gone: boxes" "Warning: Apply?
 Error: Could not copy file: $dir\\Data\\maps.mix
@@ -110,6 +117,17 @@ check "source gone: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
 check "source gone: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
   "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
 check "source gone: no temporaries" "" "$(temporaries)"
+
+# The list itself goes away: nothing is copied, and that is a failure.
+fresh
+list 'game.dat,game.dat'
+before=$(snapshot)
+run_removing move.txt
+check "list gone: status" 1 "$status"
+check "list gone: boxes" "Warning: Apply?
+Failed: Patch failed." "$(boxes)"
+check "list gone: detail" "patcher: cannot open move.txt again" "$(grep '^patcher: ' <<<"$err")"
+check "list gone: game untouched" "$before" "$(snapshot)"
 
 # 10,000 entries, one in 97 into a folder the game does not have and one in
 # 89 onto a directory: every failure gets its box, in list order, and every
@@ -148,7 +166,7 @@ for ((i = 1; i <= 10000; i++)); do
 done
 check "10000: contents" 0 "$bad"
 check "10000: directories kept" $((10000 / 89 - 1)) "$(find "$game/Bulk" -mindepth 1 -type d -empty | wc -l)"
-check "10000: nothing made" "" "$(ls "$game" | grep -v -e '^Data$' -e '^game.dat$' -e '^Bulk$')"
+check "10000: nothing made" "Bulk Data game.dat" "$(cd "$game" && echo *)"
 check "10000: no temporaries" "" "$(temporaries)"
 
 if can_switch_user; then

@@ -5,6 +5,7 @@
 # be copied. Usage: hostile_input_test.sh path/to/patcher path/to/examples
 set -uo pipefail
 PATCHER=$1 EXAMPLES=$2
+# shellcheck source=tests/scratch_env.sh
 source "$(dirname "$0")/scratch_env.sh"
 
 missing='Error: Verification failed.  Missing required patching files.'

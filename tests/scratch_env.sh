@@ -1,6 +1,6 @@
 # Helpers for the shell tests that run the built program on a scratch copy of
 # the example prefix and patch. Source it with PATCHER and EXAMPLES set.
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034
 
 patcher=$(readlink -f "$PATCHER")
 examples=$(readlink -f "$EXAMPLES")
