@@ -104,6 +104,27 @@ fresh
 run
 expect_found "registry without last line feed"
 
+# The same value as Wine writes data in hex, UTF-16LE with its terminator,
+# continued over lines after a trailing `\`: whole, and cut after a `\`.
+hex_value() {
+  local text='C:\Games\Torvane 2000' i
+  printf '"Install Dir"=hex(1):'
+  for ((i = 0; i < ${#text}; i++)); do
+    printf '%02x,00,' "'${text:i:1}"
+    ((i % 8 == 7)) && printf '\\\n  '
+  done
+  printf '00,00\n'
+}
+fresh
+{ good_reg; hex_value; } >"$reg"
+run
+expect_found "hex value over lines"
+fresh
+before=$(snapshot)
+{ good_reg; hex_value | head -2; } >"$reg"
+run
+expect_refused "registry cut after a continuation" 255 "$no_dir"
+
 # An unterminated quoted string: that value is left out, the next line is a
 # value again.
 fresh
