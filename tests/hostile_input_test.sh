@@ -186,4 +186,22 @@ fresh
 run
 expect_refused "junk after the key line" 255 "$no_dir"
 
+# A registry that cannot be read: a directory in its place, or (as another
+# user) a file they may not read.
+fresh
+before=$(snapshot)
+rm "$reg" && mkdir "$reg"
+run
+expect_refused "registry is a directory" 255 "$no_dir"
+if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
+  fresh
+  chown -R 65534:65534 "$work/prefix" "$work/patch"
+  chown 0:0 "$reg" && chmod 0600 "$reg"
+  before=$(snapshot)
+  run setpriv --reuid=65534 --regid=65534 --clear-groups
+  expect_refused "registry not readable" 255 "$no_dir"
+else
+  echo "skipped: unreadable registry (needs root to switch users)"
+fi
+
 finish
