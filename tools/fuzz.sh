@@ -13,7 +13,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(list registry path)
 
-tools/install_deps.sh cmake clang libclang-rt-14-dev
+tools/install_deps.sh cmake clang libclang-rt-dev
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" >/dev/null
 
