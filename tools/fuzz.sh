@@ -4,7 +4,8 @@
 # Targets: list, registry, path; they run side by side. The corpus each run grows is kept in
 # build-fuzz/corpus/TARGET and reused by the next run; the seeds in
 # fuzz/corpus/TARGET are read every time. A crashing input is written to
-# build-fuzz/artifacts/ and the script fails.
+# build-fuzz/artifacts/ and the script fails. FUZZ_FLAGS adds libFuzzer
+# flags, e.g. FUZZ_FLAGS=-max_len=300000 for inputs beyond 4 KiB.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,10 +23,11 @@ mkdir -p build-fuzz/artifacts
 pids=()
 for t in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$t"
+  # shellcheck disable=SC2086  # FUZZ_FLAGS holds several words
   "build-fuzz/fuzz/${t}_fuzzer" -max_total_time="$seconds" -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 -dict="fuzz/$t.dict" \
-    -artifact_prefix="build-fuzz/artifacts/$t-" "build-fuzz/corpus/$t" \
-    "fuzz/corpus/$t" >"build-fuzz/$t.log" 2>&1 &
+    -artifact_prefix="build-fuzz/artifacts/$t-" ${FUZZ_FLAGS:-} \
+    "build-fuzz/corpus/$t" "fuzz/corpus/$t" >"build-fuzz/$t.log" 2>&1 &
   pids+=($!)
 done
 status=0
