@@ -9,6 +9,7 @@ tools/install_deps.sh xvfb zenity xdotool netpbm  # the desktop dialog test
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
+tools/ci_hostile.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 ctest --preset windows

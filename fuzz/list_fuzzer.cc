@@ -1,0 +1,236 @@
+// Feeds arbitrary bytes as move.txt to a whole patch run, answered Yes, over
+// a platform on which every source exists and every copy succeeds, and
+// checks what both passes made of the list against a plain model of the
+// list's reading rules.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "list/patch_list.h"
+#include "platform/platform.h"
+#include "run/check.h"
+#include "run/patch_run.h"
+
+namespace patcher {
+namespace {
+
+const char kInstallDir[] = "C:\\Games\\Torvane 2000";
+
+#define FUZZ_CHECK(cond)                                                       \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      abort();                                                                 \
+    }                                                                          \
+  } while (0)
+
+/// Hands out its bytes at most `chunk` at a time, and fails with -1 instead
+/// of the end of the data when `error_at_end` is set.
+class ChunkedFile : public InputFile {
+ public:
+  ChunkedFile(const std::string& data, size_t chunk, bool error_at_end)
+      : data_(data), chunk_(chunk), error_at_end_(error_at_end) {}
+  long Read(char* buf, size_t size) override {
+    size_t n = std::min({size, chunk_, data_.size() - pos_});
+    if (n == 0) return error_at_end_ ? -1 : 0;
+    memcpy(buf, data_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  const std::string& data_;
+  size_t chunk_;
+  bool error_at_end_;
+  size_t pos_ = 0;
+};
+
+class FuzzKey : public RegistryKey {
+ public:
+  long Query(const char* name, uint32_t* type, char* data,
+             uint32_t* size) override {
+    if (strcmp(name, "Install Dir") != 0) return kRegNotFound;
+    if (*size < sizeof kInstallDir) return kRegMoreData;
+    memcpy(data, kInstallDir, sizeof kInstallDir);
+    *size = sizeof kInstallDir;
+    if (type) *type = kRegSz;
+    return kRegOk;
+  }
+};
+
+struct Copy {
+  std::string source, dest;
+};
+
+/// Every source opens, every copy succeeds; boxes answer Yes.
+class FuzzPlatform : public Platform {
+ public:
+  FuzzPlatform(const std::string& list, size_t chunk, bool error_at_end)
+      : list_(list), chunk_(chunk), error_at_end_(error_at_end) {}
+
+  std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
+    if (strcmp(subkey, "Software\\Quelvar\\Torvane") != 0) return nullptr;
+    return std::unique_ptr<RegistryKey>(new FuzzKey);
+  }
+  int ShowBox(const char* text, const char* caption, BoxType type) override {
+    boxes_.push_back(std::string(caption) + "|" + text);
+    return type == kBoxYesNo ? kAnswerYes : 1;
+  }
+  uint32_t ReadAttributes(const char*) override { return kAttributeArchive; }
+  bool WriteAttributes(const char*, uint32_t) override { return true; }
+  std::unique_ptr<InputFile> OpenForReading(const char* path) override {
+    opened_.push_back(path);
+    if (strcmp(path, kListName) == 0) {
+      return std::unique_ptr<InputFile>(
+          new ChunkedFile(list_, chunk_, error_at_end_));
+    }
+    return std::unique_ptr<InputFile>(new MemoryInputFile(""));
+  }
+  bool CopyOver(const char* source, const char* dest, std::string*) override {
+    copies_.push_back(Copy{source, dest});
+    return true;
+  }
+
+  std::vector<std::string> boxes_;
+  std::vector<std::string> opened_;  // every OpenForReading path
+  std::vector<Copy> copies_;
+
+ private:
+  const std::string& list_;
+  size_t chunk_;
+  bool error_at_end_;
+};
+
+// The model: the list's lines as the C runtime's text mode and fgets() with
+// a 1024-byte buffer yield them, each cut at its first NUL, LF and CR.
+struct Model {
+  std::vector<std::string> lines;  // as read_line leaves them
+  std::vector<bool> eof_after;     // end-of-file indicator after each read
+};
+
+Model ReadModel(const std::string& raw) {
+  std::string text;
+  for (size_t i = 0; i < raw.size() && raw[i] != '\x1a'; ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    text += raw[i];
+  }
+  Model model;
+  size_t pos = 0;
+  for (;;) {
+    size_t n = 0;
+    while (n < kLineCapacity - 1 && pos + n < text.size()) {
+      if (text[pos + n++] == '\n') break;
+    }
+    std::string line = text.substr(pos, n);
+    // fgets sets end-of-file when it ran into the end before a line feed
+    // or a full buffer.
+    bool eof = pos + n == text.size() && (n == 0 || line.back() != '\n') &&
+               n < kLineCapacity - 1;
+    pos += n;
+    line = line.substr(0, line.find('\0'));
+    line = line.substr(0, line.find('\n'));
+    line = line.substr(0, line.find('\r'));
+    model.lines.push_back(line);
+    model.eof_after.push_back(eof);
+    if (eof || (n == 0)) break;
+  }
+  return model;
+}
+
+std::string ExpandModel(const std::string& message) {
+  std::string out;
+  for (size_t i = 0; i < message.size(); ++i) {
+    char next = i + 1 < message.size() ? message[i + 1] : '\0';
+    if (message[i] == '\\' && (next == 'n' || next == 't' || next == 'r')) {
+      out += next == 'n' ? '\n' : next == 't' ? '\t' : '\r';
+      ++i;
+    } else {
+      out += message[i];
+    }
+  }
+  return out;
+}
+
+/// A stream that drops what is written to it without a system call, so that
+/// the run's flushes cost nothing.
+FILE* NullStream() {
+  static FILE* out = [] {
+    cookie_io_functions_t io = {};
+    io.write = [](void*, const char*, size_t size) -> ssize_t {
+      return static_cast<ssize_t>(size);
+    };
+    return fopencookie(nullptr, "w", io);
+  }();
+  return out;
+}
+
+}  // namespace
+}  // namespace patcher
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace patcher;
+  FuzzedDataProvider provider(data, size);
+  // Options come from the end of the input, so that a plain list is a seed.
+  uint8_t options = provider.ConsumeIntegral<uint8_t>();
+  std::string list = provider.ConsumeRemainingBytesAsString();
+  size_t chunk = (options & 0x7f) == 0 ? 4096 : (options & 0x7f);
+  bool error_at_end = options & 0x80;
+
+  FuzzPlatform platform(list, chunk, error_at_end);
+  int status = run_patch(&platform, NullStream());
+
+  Model model = ReadModel(list);
+  // The header is corrupt when the data ended before or while its first
+  // line was read.
+  bool corrupt = model.eof_after[0];
+  if (corrupt) {
+    FUZZ_CHECK(status == -CHECK_LIST_CORRUPT);
+    FUZZ_CHECK(platform.copies_.empty());
+    return 0;
+  }
+  // Header lines, then entries: lines of 3 or more characters. The exe line
+  // is read only when the data did not end in the first.
+  std::vector<std::string> entries;
+  for (size_t i = 2; i < model.lines.size(); ++i) {
+    if (model.lines[i].size() >= 3) entries.push_back(model.lines[i]);
+  }
+  // The list, each source in turn, the list again for the copy pass.
+  std::vector<std::string> opened = {kListName};
+  for (const std::string& line : entries) {
+    opened.push_back(line.substr(0, line.find(',')));
+  }
+  opened.push_back(kListName);
+  FUZZ_CHECK(platform.opened_ == opened);
+
+  // Warning first, then one Error per entry without a comma, then the end.
+  FUZZ_CHECK(!platform.boxes_.empty());
+  FUZZ_CHECK(platform.boxes_[0] == "Warning|" + ExpandModel(model.lines[0]));
+  size_t copied = 0, errors = 0;
+  for (const std::string& line : entries) {
+    size_t comma = line.find(',');
+    if (comma == std::string::npos) {
+      FUZZ_CHECK(platform.boxes_.at(1 + errors) ==
+                 "Error|Could not copy file: " + line);
+      ++errors;
+      continue;
+    }
+    const Copy& copy = platform.copies_.at(copied++);
+    FUZZ_CHECK(copy.source == line.substr(0, comma));
+    FUZZ_CHECK(copy.dest ==
+               std::string(kInstallDir) + "\\" + line.substr(comma + 1));
+  }
+  FUZZ_CHECK(copied == platform.copies_.size());
+  FUZZ_CHECK(platform.boxes_.size() == errors + 2);
+  FUZZ_CHECK(platform.boxes_.back() ==
+             (errors ? "Failed|Patch failed." : "Success|Patch successful"));
+  FUZZ_CHECK(status == (errors ? 1 : 0));
+  return 0;
+}

@@ -1,0 +1,149 @@
+// Feeds arbitrary bytes as a prefix's system.reg to the registry reader:
+// the pre-flight check's lookup of the installation directory, and a lookup
+// and queries of one key picked by the input.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/wine_registry.h"
+#include "run/check.h"
+
+namespace patcher {
+namespace {
+
+#define FUZZ_CHECK(cond)                                                       \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      abort();                                                                 \
+    }                                                                          \
+  } while (0)
+
+const char* const kKeys[] = {
+    "Software\\Quelvar\\Torvane 2000",
+    "Software\\Quelvar\\Torvane",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\torvane.exe",
+    "Software\\Wow6432Node\\Quelvar\\Torvane 2000",
+    "Software",
+    "System\\Select",
+    "a\\b\\c\\d",
+    "Software\\Classes\\.txt",
+};
+const char* const kValues[] = {"Install Dir", "Path", "SymbolicLinkValue", "",
+                               "a"};
+const uint32_t kCapacities[] = {0, 1, 4, 500, 1024, 70000};
+
+/// Hands out its bytes at most `chunk` at a time, so that every token can
+/// meet a buffer boundary.
+class ChunkedFile : public InputFile {
+ public:
+  ChunkedFile(const std::string& data, size_t chunk)
+      : data_(data), chunk_(chunk) {}
+  long Read(char* buf, size_t size) override {
+    size_t n = std::min({size, chunk_, data_.size() - pos_});
+    memcpy(buf, data_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  const std::string& data_;
+  size_t chunk_;
+  size_t pos_ = 0;
+};
+
+class Key : public RegistryKey {
+ public:
+  explicit Key(WineKey key) : key_(std::move(key)) {}
+  long Query(const char* name, uint32_t* type, char* data,
+             uint32_t* size) override {
+    return QueryWineValue(key_, name, type, data, size);
+  }
+
+ private:
+  WineKey key_;
+};
+
+/// A platform whose registry is the fuzzed file and whose list is fixed.
+class RegistryPlatform : public Platform {
+ public:
+  explicit RegistryPlatform(const RegistryOpener& open) : open_(open) {}
+  std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
+    WineKey key;
+    if (!LookupWineKey(open_, subkey, &key)) return nullptr;
+    return std::unique_ptr<RegistryKey>(new Key(std::move(key)));
+  }
+  int ShowBox(const char*, const char*, BoxType) override { return 1; }
+  uint32_t ReadAttributes(const char*) override { return kInvalidAttributes; }
+  bool WriteAttributes(const char*, uint32_t) override { return false; }
+  std::unique_ptr<InputFile> OpenForReading(const char*) override {
+    return std::unique_ptr<InputFile>(
+        new MemoryInputFile("message\ntorvane.exe\n"));
+  }
+  bool CopyOver(const char*, const char*, std::string*) override {
+    return false;
+  }
+
+ private:
+  const RegistryOpener& open_;
+};
+
+}  // namespace
+}  // namespace patcher
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace patcher;
+  FuzzedDataProvider provider(data, size);
+  uint8_t chunk_option = provider.ConsumeIntegral<uint8_t>();
+  uint8_t pick = provider.ConsumeIntegral<uint8_t>();
+  std::string file = provider.ConsumeRemainingBytesAsString();
+  size_t chunk = chunk_option == 0 ? 64 * 1024 : chunk_option;
+  int opens = 0;
+  RegistryOpener open = [&]() -> std::unique_ptr<InputFile> {
+    ++opens;
+    return std::unique_ptr<InputFile>(new ChunkedFile(file, chunk));
+  };
+
+  // The installation directory as the pre-flight check finds it.
+  RegistryPlatform platform(open);
+  char message[1024];
+  char install_dir[1024];
+  memset(install_dir, 0x55, sizeof install_dir);
+  int result = check_patch(&platform, message, sizeof message, install_dir,
+                           sizeof install_dir);
+  FUZZ_CHECK(result == CHECK_OK || result == CHECK_NO_INSTALL_DIR);
+  if (result == CHECK_OK) {
+    FUZZ_CHECK(memchr(install_dir, '\0', sizeof install_dir) != nullptr);
+  }
+
+  // One key, one value, one capacity. A heap buffer of exactly the given
+  // size, so that writing past it is caught.
+  const char* key_name = kKeys[pick % (sizeof kKeys / sizeof kKeys[0])];
+  const char* value_name =
+      kValues[pick / 8 % (sizeof kValues / sizeof kValues[0])];
+  uint32_t capacity = kCapacities[pick / 40 % 6];
+  opens = 0;
+  WineKey key;
+  if (!LookupWineKey(open, key_name, &key)) return 0;
+  FUZZ_CHECK(opens <= 9);
+  std::unique_ptr<char[]> buf(new char[capacity ? capacity : 1]);
+  uint32_t type = 0xdeadbeef;
+  uint32_t got = capacity;
+  long status = QueryWineValue(key, value_name, &type, buf.get(), &got);
+  FUZZ_CHECK(status == kRegOk || status == kRegNotFound ||
+             status == kRegMoreData);
+  if (status == kRegOk) {
+    FUZZ_CHECK(got <= capacity);
+    FUZZ_CHECK(type != 0xdeadbeef);
+  }
+  return 0;
+}

@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# Faults during a patch run, with real files: the disk fills up in the middle
+# of a copy, a folder may not be written, a source goes away after the check,
+# the destination is a directory, a symbolic link or read-only, and a long
+# list with failures scattered through it. Each case checks the exit status,
+# one Error box per failed copy, that the failed destinations are whole (old
+# or new, never half-written) and that no temporary file is left behind.
+# Usage: fault_test.sh path/to/patcher path/to/examples
+set -uo pipefail
+PATCHER=$1 EXAMPLES=$2
+# shellcheck source=tests/scratch_env.sh
+source "$(dirname "$0")/scratch_env.sh"
+
+# Runs the program as an ordinary user, which permission bits bind.
+as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+can_switch_user() { command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; }
+
+# The disk fills up while maps.mix is copied (a 1 MiB file-size limit and a
+# 3 MiB source): with SIGXFSZ ignored the write fails and the run goes on.
+big_patch() {
+  fresh
+  head -c 3145728 /dev/zero | tr '\0' 'b' >"$work/patch/big.mix"
+  list 'game.dat,game.dat' 'big.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
+  before=$(snapshot)
+}
+big_patch
+run bash -c 'trap "" XFSZ; ulimit -f 1024; exec "$0"'
+check "disk full: status" 1 "$status"
+check "disk full: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data\\maps.mix
+Failed: Patch failed." "$(boxes)"
+grep -q "^patcher: .*File too large" <<<"$err" || fail "disk full: no EFBIG detail: $err"
+check "disk full: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
+check "disk full: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
+  "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
+check "disk full: no temporaries" "" "$(temporaries)"
+
+# Not ignored: the signal kills the program in the middle of the copy.
+big_patch
+run bash -c 'ulimit -c 0; ulimit -f 1024; exec "$0"' 2>/dev/null  # no job report
+check "killed: status (SIGXFSZ)" $((128 + 25)) "$status"
+check "killed: only the question" "Warning: Apply?" "$(boxes)"
+check "killed: first file copied" "$(cat "$work/patch/game.dat")" "$(cat "$game/game.dat")"
+check "killed: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
+check "killed: sounds.mix not reached" "old sounds" "$(cat "$game/Data/sounds.mix")"
+check "killed: no temporaries" "" "$(temporaries)"
+check "killed: progress up to the copy" "maps.mix" "$(tail -1 <<<"$out" | grep -o 'maps.mix$')"
+
+# A destination that is a directory fails, however it is written.
+fresh
+list 'game.dat,Data' 'maps.mix,Data\' 'sounds\sounds.mix,Data\sounds.mix'
+before=$(snapshot)
+run
+check "directory: status" 1 "$status"
+check "directory: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data
+Error: Could not copy file: $dir\\Data\\
+Failed: Patch failed." "$(boxes)"
+check "directory: only sounds.mix changed" \
+  "$(sed '/sounds.mix/d' <<<"$before")" "$(snapshot | sed '/sounds.mix/d')"
+check "directory: no temporaries" "" "$(temporaries)"
+
+# A symbolic link is replaced by the new file; its target stays as it was.
+fresh
+echo "not the game's" >"$work/outside"
+ln -sf "$work/outside" "$game/Data/maps.mix"
+ln -sf "$work/nowhere" "$game/Data/sounds.mix"
+list 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
+run
+check "symlink: status" 0 "$status"
+check "symlink: boxes" "Warning: Apply?
+Success: Patch successful" "$(boxes)"
+check "symlink: target untouched" "not the game's" "$(cat "$work/outside")"
+check "symlink: replaced by a file" "regular file:new maps" \
+  "$(stat -c %F "$game/Data/maps.mix"):$(cat "$game/Data/maps.mix")"
+check "symlink: dangling one replaced" "regular file" "$(stat -c %F "$game/Data/sounds.mix")"
+check "symlink: nothing made outside" "" "$(ls "$work/nowhere" 2>/dev/null)"
+
+# A read-only destination is made writable and replaced (as root here).
+fresh
+chmod 0444 "$game/Data/maps.mix" "$game/game.dat"
+list 'maps.mix,Data\maps.mix' 'game.dat,game.dat'
+run
+check "read-only: status" 0 "$status"
+check "read-only: replaced, writable" "644 new maps" \
+  "$(stat -c %a "$game/Data/maps.mix") $(cat "$game/Data/maps.mix")"
+
+# run_removing FILE: runs the program and removes FILE (in the patch folder)
+# while the question holds the run between the check and the copy pass.
+run_removing() {
+  mkfifo "$work/answer"
+  (cd "$work/patch" && WINEPREFIX="$work/prefix" "$patcher" <"$work/answer" \
+    >"$work/out" 2>"$work/err") &
+  local pid=$!
+  exec 3>"$work/answer"
+  for _ in $(seq 200); do grep -q '^\[y/N\]' "$work/err" && break; sleep 0.05; done
+  rm "$work/patch/$1"
+  echo y >&3
+  exec 3>&-
+  status=0
+  wait "$pid" || status=$?
+  out=$(cat "$work/out")
+  err=$(cat "$work/err")
+  rm "$work/answer"
+}
+
+# A source that goes away between the check and the copy fails to copy.
+fresh
+list 'game.dat,game.dat' 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
+run_removing maps.mix
+check "source gone: status" 1 "$status"
+check "source gone: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data\\maps.mix
+Failed: Patch failed." "$(boxes)"
+grep -q "^patcher: open(.*maps.mix): No such file" <<<"$err" || fail "source gone: detail: $err"
+check "source gone: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
+check "source gone: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
+  "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
+check "source gone: no temporaries" "" "$(temporaries)"
+
+# The list itself goes away: nothing is copied, and that is a failure.
+fresh
+list 'game.dat,game.dat'
+before=$(snapshot)
+run_removing move.txt
+check "list gone: status" 1 "$status"
+check "list gone: boxes" "Warning: Apply?
+Failed: Patch failed." "$(boxes)"
+check "list gone: detail" "patcher: cannot open move.txt again" "$(grep '^patcher: ' <<<"$err")"
+check "list gone: game untouched" "$before" "$(snapshot)"
+
+# 10,000 entries, one in 97 into a folder the game does not have and one in
+# 89 onto a directory: every failure gets its box, in list order, and every
+# other file lands.
+fresh
+mkdir "$work/patch/bulk" "$game/Bulk"
+printf 'Apply?\n\n' >"$work/patch/move.txt"
+expected_boxes="Warning: Apply?"
+failed=0
+for ((i = 1; i <= 10000; i++)); do
+  printf '%d\n' "$i" >"$work/patch/bulk/f$i"
+  if ((i % 97 == 0)); then
+    dest="NoDir\\f$i"
+  elif ((i % 89 == 0)); then
+    dest="Bulk\\f$i"
+    mkdir "$game/Bulk/f$i"
+  else
+    dest="Bulk\\f$i"
+  fi
+  printf 'bulk\\f%d,%s\n' "$i" "$dest"
+  if ((i % 97 == 0 || i % 89 == 0)); then
+    expected_boxes+=$'\n'"Error: Could not copy file: $dir\\$dest"
+    failed=$((failed + 1))
+  fi
+done >>"$work/patch/move.txt"
+expected_boxes+=$'\nFailed: Patch failed.'
+run
+check "10000: status" 1 "$status"
+check "10000: one box per failure, in order" "$expected_boxes" "$(boxes)"
+check "10000: progress lines" 10000 "$(grep -c ' -> ' <<<"$out")"
+check "10000: files copied" $((10000 - failed)) "$(find "$game/Bulk" -type f | wc -l)"
+bad=0
+for ((i = 1; i <= 10000; i++)); do
+  ((i % 97 == 0 || i % 89 == 0)) && continue
+  [ "$(<"$game/Bulk/f$i")" == "$i" ] || bad=$((bad + 1))
+done
+check "10000: contents" 0 "$bad"
+check "10000: directories kept" $((10000 / 89 - 1)) "$(find "$game/Bulk" -mindepth 1 -type d -empty | wc -l)"
+check "10000: nothing made" "Bulk Data game.dat" "$(cd "$game" && echo *)"
+check "10000: no temporaries" "" "$(temporaries)"
+
+if can_switch_user; then
+  # The destination's folder may not be written: maps.mix (read-only, the
+  # user's own) is made writable but not replaced, and no new file appears.
+  fresh
+  chown -R 65534:65534 "$work/prefix" "$work/patch"
+  chown 0:0 "$game/Data"
+  chmod 0444 "$game/Data/maps.mix"
+  list 'game.dat,game.dat' 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\new.mix'
+  before=$(snapshot)
+  run as_user
+  check "unwritable folder: status" 1 "$status"
+  check "unwritable folder: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data\\maps.mix
+Error: Could not copy file: $dir\\Data\\new.mix
+Failed: Patch failed." "$(boxes)"
+  check "unwritable folder: Data's names" "maps.mix sounds.mix" "$(cd "$game/Data" && echo *)"
+  check "unwritable folder: maps.mix whole, no longer read-only" "644 old maps" \
+    "$(stat -c %a "$game/Data/maps.mix") $(cat "$game/Data/maps.mix")"
+  check "unwritable folder: game.dat copied" "$(cat "$work/patch/game.dat")" "$(cat "$game/game.dat")"
+  check "unwritable folder: no temporaries" "" "$(temporaries)"
+
+  # Read-only files of another owner cannot be made writable: refused, as
+  # Windows refuses them, though the folder may be written. The user's own
+  # read-only file is made writable and replaced.
+  fresh
+  chown -R 65534:65534 "$work/prefix" "$work/patch"
+  chown 0:0 "$game/Data/maps.mix"
+  chmod 0444 "$game/Data/maps.mix" "$game/Data/sounds.mix"
+  list 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
+  run as_user
+  check "read-only of another: status" 1 "$status"
+  check "read-only of another: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data\\maps.mix
+Failed: Patch failed." "$(boxes)"
+  check "read-only of another: untouched" "444 old maps" \
+    "$(stat -c %a "$game/Data/maps.mix") $(cat "$game/Data/maps.mix")"
+  check "read-only, own: replaced" "644 $(cat "$work/patch/sounds/sounds.mix")" \
+    "$(stat -c %a "$game/Data/sounds.mix") $(cat "$game/Data/sounds.mix")"
+  check "read-only: no temporaries" "" "$(temporaries)"
+else
+  echo "skipped: permission cases (need root to switch users)"
+fi
+
+finish

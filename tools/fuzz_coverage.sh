@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Reports the line and branch coverage that each fuzz target's corpus
+# (build-fuzz/corpus/TARGET and the seeds) reaches in the code it feeds,
+# from a build with clang's source-based coverage in build-fuzz-cov.
+# Usage: tools/fuzz_coverage.sh [TARGET...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(list registry path)
+tools/install_deps.sh cmake clang libclang-rt-dev llvm
+cmake -S . -B build-fuzz-cov -DCMAKE_CXX_COMPILER=clang++ -DPATCHER_FUZZ=ON \
+  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null
+cmake --build build-fuzz-cov -j"$(nproc)" >/dev/null
+
+declare -A sources=(
+  [list]="src/list/patch_list.cc src/run/check.cc src/run/patch_run.cc"
+  [registry]="src/platform/wine_registry.cc src/run/check.cc"
+  [path]="src/platform/wine_path.cc src/platform/posix_files.cc"
+)
+for t in "${targets[@]}"; do
+  out=build-fuzz-cov/$t
+  mkdir -p "build-fuzz/corpus/$t"
+  rm -f "$out".profraw
+  LLVM_PROFILE_FILE="$out.profraw" "build-fuzz-cov/fuzz/${t}_fuzzer" -runs=0 \
+    "build-fuzz/corpus/$t" "fuzz/corpus/$t" >/dev/null 2>&1
+  llvm-profdata merge -sparse "$out.profraw" -o "$out.profdata"
+  echo "== $t ($(ls "build-fuzz/corpus/$t" "fuzz/corpus/$t" | wc -l) inputs)"
+  # shellcheck disable=SC2086
+  llvm-cov report "build-fuzz-cov/fuzz/${t}_fuzzer" \
+    -instr-profile="$out.profdata" ${sources[$t]}
+done
