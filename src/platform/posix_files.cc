@@ -325,16 +325,24 @@ bool MapToHost(const std::string& prefix, const std::string& windows_path,
     if (!getcwd(cwd, sizeof cwd)) return false;
     base = cwd;
   }
-  bool exists = true;
-  for (const std::string& name : path.components) {
-    std::string next = Join(base, name);
-    struct stat st;
-    if (exists && lstat(next.c_str(), &st) != 0) {
-      std::string match;
-      exists = FindIgnoringCase(base, name, &match);
-      if (exists) next = Join(base, match);
+  // Most names are spelt as on disk: one lstat of the whole path then
+  // stands for the lookup of each name in turn.
+  std::string exact = base;
+  for (const std::string& name : path.components) exact = Join(exact, name);
+  struct stat st;
+  if (!path.components.empty() && lstat(exact.c_str(), &st) == 0) {
+    base = std::move(exact);
+  } else {
+    bool exists = true;
+    for (const std::string& name : path.components) {
+      std::string next = Join(base, name);
+      if (exists && lstat(next.c_str(), &st) != 0) {
+        std::string match;
+        exists = FindIgnoringCase(base, name, &match);
+        if (exists) next = Join(base, match);
+      }
+      base = std::move(next);
     }
-    base = std::move(next);
   }
   if (path.trailing_separator && base.back() != '/') base += '/';
   *host_path = std::move(base);
