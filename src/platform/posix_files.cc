@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -281,6 +283,9 @@ class NewFile {
 
 bool CopyData(int in, const std::string& source, const NewFile& out,
               std::string* error) {
+  // Where the file system can share blocks (btrfs, XFS), a clone copies no
+  // data at all. Anywhere else it fails at once, and the copy follows.
+  if (ioctl(out.fd(), FICLONE, in) == 0) return true;
   for (;;) {
     ssize_t n = copy_file_range(in, nullptr, out.fd(), nullptr, 1 << 30, 0);
     if (n == 0) return true;
