@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,6 +55,12 @@ class ScopedFd {
   void reset(int fd) {
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
+  }
+  /// Gives up the descriptor without closing it.
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
   }
   /// Closes the descriptor now and returns what close() returned.
   int Close() {
@@ -221,14 +228,19 @@ class NewFile {
     if (!temp_name_.empty()) unlinkat(dir_fd_, temp_name_.c_str(), 0);
   }
 
-  bool Create(std::string* error) {
+  /// Creates the file. With `named_fallback` false, fails rather than give
+  /// it a name where the file system has no unnamed files.
+  bool Create(std::string* error, bool named_fallback = true) {
     if (g_unnamed_temporaries) {
       label_ = dir_ + " (O_TMPFILE)";
       fd_.reset(openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
       if (fd_.get() >= 0) return true;
       // Kernels without O_TMPFILE see O_DIRECTORY: EISDIR.
-      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      if ((errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) ||
+          !named_fallback)
         return Fail("open", label_, errno, error);
+    } else if (!named_fallback) {
+      return Fail("open", dir_ + " (O_TMPFILE)", EOPNOTSUPP, error);
     }
     for (int attempt = 0;; ++attempt) {
       std::string temp = TempName(name_);
@@ -310,6 +322,77 @@ bool CopyData(int in, const std::string& source, const NewFile& out,
       if (written > 0) done += written;
     }
   }
+}
+
+/// Where a copy goes: the directory of the destination, open, and the name.
+struct Target {
+  std::string dir;
+  std::string name;
+  ScopedFd dir_fd;
+};
+
+/// Opens the source of a copy and the directory of its destination, after
+/// the checks that Windows makes when it opens them (those of the
+/// destination only with `check_dest`). Returns false with `*error` set when
+/// the copy cannot be made.
+bool OpenForCopy(const std::string& source, const std::string& dest,
+                 bool check_dest, ScopedFd* in, struct stat* src,
+                 Target* target, std::string* error) {
+  in->reset(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in->get() < 0) return Fail("open", source, errno, error);
+  if (fstat(in->get(), src) != 0) return Fail("fstat", source, errno, error);
+  if (S_ISDIR(src->st_mode)) return Fail("read", source, EISDIR, error);
+
+  size_t slash = dest.rfind('/');
+  target->dir = slash == std::string::npos ? "."
+                : slash == 0               ? "/"
+                                           : dest.substr(0, slash);
+  target->name = slash == std::string::npos ? dest : dest.substr(slash + 1);
+  if (target->name.empty()) return Fail("open", dest, EISDIR, error);
+
+  // Windows opens the destination for writing, which fails for these; root
+  // would be let through by POSIX, so the rule is ours to keep.
+  struct stat old;
+  if (!check_dest) {
+    // The caller checks later.
+  } else if (lstat(dest.c_str(), &old) == 0) {
+    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
+    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
+      return Fail("open", dest, EACCES, error);
+  } else if (errno != ENOENT) {
+    return Fail("lstat", dest, errno, error);
+  }
+
+  target->dir_fd.reset(
+      open(target->dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (target->dir_fd.get() < 0) return Fail("open", target->dir, errno, error);
+  return true;
+}
+
+/// Creates `out` and gives it the data, the permissions and the
+/// modification time a copy of the source `src` has.
+bool WriteNewFile(int in, const std::string& source, const struct stat& src,
+                  bool named_fallback, NewFile* out, std::string* error) {
+  if (!out->Create(error, named_fallback) || !CopyData(in, source, *out, error))
+    return false;
+  mode_t mode = 0666 & ~ProcessUmask();
+  if ((src.st_mode & 0222) == 0) mode &= ~0222;
+  if (fchmod(out->fd(), mode) != 0)
+    return Fail("fchmod", out->label(), errno, error);
+  const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
+  if (futimens(out->fd(), times) != 0)
+    return Fail("futimens", out->label(), errno, error);
+  return true;
+}
+
+/// Tells whether `a` and `b` describe the same file with the same contents,
+/// as far as its inode can tell.
+bool SameVersion(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 }  // namespace
@@ -397,50 +480,168 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path) {
 
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error) {
-  ScopedFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return Fail("open", source, errno, error);
+  Target target;
+  ScopedFd in;
   struct stat src;
-  if (fstat(in.get(), &src) != 0) return Fail("fstat", source, errno, error);
-  if (S_ISDIR(src.st_mode)) return Fail("read", source, EISDIR, error);
-
-  size_t slash = dest.rfind('/');
-  std::string dir = slash == std::string::npos ? "."
-                    : slash == 0               ? "/"
-                                               : dest.substr(0, slash);
-  std::string name = slash == std::string::npos ? dest : dest.substr(slash + 1);
-  if (name.empty()) return Fail("open", dest, EISDIR, error);
-
-  // Windows opens the destination for writing, which fails for these; root
-  // would be let through by POSIX, so the rule is ours to keep.
-  struct stat old;
-  if (lstat(dest.c_str(), &old) == 0) {
-    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
-    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
-      return Fail("open", dest, EACCES, error);
-  } else if (errno != ENOENT) {
-    return Fail("lstat", dest, errno, error);
-  }
-
-  ScopedFd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_fd.get() < 0) return Fail("open", dir, errno, error);
-  NewFile out(dir_fd.get(), dir, name);
-  if (!out.Create(error) || !CopyData(in.get(), source, out, error))
-    return false;
-
-  mode_t mode = 0666 & ~ProcessUmask();
-  if ((src.st_mode & 0222) == 0) mode &= ~0222;
-  if (fchmod(out.fd(), mode) != 0)
-    return Fail("fchmod", out.label(), errno, error);
-  const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
-  if (futimens(out.fd(), times) != 0)
-    return Fail("futimens", out.label(), errno, error);
+  if (!OpenForCopy(source, dest, true, &in, &src, &target, error)) return false;
+  NewFile out(target.dir_fd.get(), target.dir, target.name);
+  if (!WriteNewFile(in.get(), source, src, true, &out, error)) return false;
   // The data reaches the disk before the rename makes it the destination:
   // after a crash the destination is then the old file or the whole new one,
   // never a new name over missing data.
   if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
   if (!out.Commit(dest, error)) return false;
-  NoteCreated(dir, name);
+  NoteCreated(target.dir, target.name);
   return true;
+}
+
+// A copy announced to HostCopier, with the file written ahead for it.
+struct HostCopier::Ahead {
+  std::string source;
+  std::string dest;
+  // The rest only when the data was written ahead.
+  ScopedFd dir_fd;  // declared before `file`, which uses it until destroyed
+  std::unique_ptr<NewFile> file;
+  struct stat source_st = {};  // the source whose data was written
+  struct stat dir_st = {};     // the directory the file was made in
+  uint64_t bytes = 0;
+  bool flushed = false;
+  int flush_error = 0;
+};
+
+HostCopier::HostCopier() = default;
+HostCopier::~HostCopier() = default;
+
+void HostCopier::Announce(const std::string& source, const std::string& dest) {
+  auto ahead = std::make_unique<Ahead>();
+  ahead->source = source;
+  ahead->dest = dest;
+  if (!source.empty() && ahead_.size() < kMaxAhead) WriteAhead(ahead.get());
+  ahead_bytes_ += ahead->bytes;
+  ahead_.push_back(std::move(ahead));
+}
+
+void HostCopier::WriteAhead(Ahead* ahead) {
+  // Failures are dropped here: Copy() does the whole copy again and reports
+  // what fails then. The destination may still be made writable before.
+  std::string error;
+  Target target;
+  ScopedFd in;
+  struct stat src;
+  if (!OpenForCopy(ahead->source, ahead->dest, false, &in, &src, &target,
+                   &error) ||
+      !S_ISREG(src.st_mode) ||
+      ahead_bytes_ + static_cast<uint64_t>(src.st_size) > kMaxAheadBytes ||
+      fstat(target.dir_fd.get(), &ahead->dir_st) != 0) {
+    return;
+  }
+  auto file =
+      std::make_unique<NewFile>(target.dir_fd.get(), target.dir, target.name);
+  // Only an unnamed file: a named one would be left behind by a crash.
+  if (!WriteNewFile(in.get(), ahead->source, src, false, file.get(), &error))
+    return;
+  // Start writing the data out now; the flush in Copy() then waits less.
+  sync_file_range(file->fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  ahead->dir_fd.reset(target.dir_fd.release());
+  ahead->file = std::move(file);
+  ahead->source_st = src;
+  ahead->bytes = static_cast<uint64_t>(src.st_size);
+}
+
+std::unique_ptr<HostCopier::Ahead> HostCopier::TakeFirst() {
+  if (ahead_.empty()) return nullptr;
+  std::unique_ptr<Ahead> first = std::move(ahead_.front());
+  ahead_.pop_front();
+  ahead_bytes_ -= first->bytes;
+  return first;
+}
+
+bool HostCopier::Copy(const std::string& source, const std::string& dest,
+                      bool announced, std::string* error) {
+  std::unique_ptr<Ahead> ahead;
+  if (announced) ahead = TakeFirst();
+  if (ahead && (ahead->source != source || ahead->dest != dest)) ahead.reset();
+  bool copied = CopyUsing(ahead.get(), source, dest, error);
+  ahead.reset();
+  if (ahead_.empty()) {
+    std::string sync_error;
+    if (!SyncRenamedDirs(&sync_error) && copied) {
+      *error = sync_error;
+      copied = false;
+    }
+  }
+  return copied;
+}
+
+void HostCopier::Forget() {
+  TakeFirst();
+  std::string error;  // the copy fails anyway, for its own reason
+  if (ahead_.empty()) SyncRenamedDirs(&error);
+}
+
+bool HostCopier::CopyUsing(Ahead* ahead, const std::string& source,
+                           const std::string& dest, std::string* error) {
+  Target target;
+  ScopedFd in;
+  struct stat src;
+  struct stat dir_st;
+  if (!OpenForCopy(source, dest, true, &in, &src, &target, error)) return false;
+  if (fstat(target.dir_fd.get(), &dir_st) != 0)
+    return Fail("fstat", target.dir, errno, error);
+  if (ahead && ahead->file && SameVersion(src, ahead->source_st) &&
+      dir_st.st_dev == ahead->dir_st.st_dev &&
+      dir_st.st_ino == ahead->dir_st.st_ino) {
+    if (!ahead->flushed) Flush(ahead);
+    if (ahead->flush_error != 0)
+      return Fail("fsync", ahead->file->label(), ahead->flush_error, error);
+    if (!ahead->file->Commit(dest, error)) return false;
+  } else {
+    NewFile out(target.dir_fd.get(), target.dir, target.name);
+    if (!WriteNewFile(in.get(), source, src, true, &out, error)) return false;
+    if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
+    if (!out.Commit(dest, error)) return false;
+  }
+  NoteCreated(target.dir, target.name);
+  renamed_dirs_.emplace(dir_st.st_dev, target.dir);
+  return true;
+}
+
+void HostCopier::Flush(Ahead* first) {
+  std::vector<Ahead*> batch = {first};
+  for (const std::unique_ptr<Ahead>& ahead : ahead_) {
+    if (ahead->file && !ahead->flushed) batch.push_back(ahead.get());
+  }
+  // One syncfs puts the data of the whole batch on disk with one journal
+  // commit and one flush of the disk's cache, where an fsync per file would
+  // flush that cache once per file. Where it fails, each file gets an fsync
+  // of its own, which tells which of them could not be written.
+  std::map<dev_t, int> synced;  // file system -> errno of its syncfs, or 0
+  for (Ahead* ahead : batch) {
+    auto it = synced.find(ahead->dir_st.st_dev);
+    if (it == synced.end()) {
+      int err = syncfs(ahead->dir_fd.get()) == 0 ? 0 : errno;
+      it = synced.emplace(ahead->dir_st.st_dev, err).first;
+    }
+    if (it->second != 0 && fsync(ahead->file->fd()) != 0)
+      ahead->flush_error = errno;
+    ahead->flushed = true;
+  }
+}
+
+bool HostCopier::SyncRenamedDirs(std::string* error) {
+  bool synced = true;
+  for (const auto& [dev, dir] : renamed_dirs_) {
+    ScopedFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      if (synced) Fail("open", dir, errno, error);
+      synced = false;
+    } else if (syncfs(fd.get()) != 0) {
+      if (synced) Fail("syncfs", dir, errno, error);
+      synced = false;
+    }
+  }
+  renamed_dirs_.clear();
+  return synced;
 }
 
 void SetUnnamedTemporariesForTesting(bool enabled) {
