@@ -314,6 +314,8 @@ int Time(int argc, char** argv) {
 //                 may reach the disk before the data (not crash-safe)
 //   batch-syncfs  64 new files written, one syncfs, then their 64 renames
 //                 (crash-safe, but renames happen late)
+//   batch-fsync   64 new files written, writeback of all started, an fsync
+//                 of each, then their 64 renames (crash-safe, renames late)
 int Durability(int argc, char** argv) {
   if (argc != 5) return 1;
   std::string dir = argv[2];
@@ -329,7 +331,8 @@ int Durability(int argc, char** argv) {
   int dir_fd = open((dir + "/dst").c_str(), O_RDONLY | O_DIRECTORY);
   if (dir_fd < 0) Die("open " + dir);
   const char* modes[] = {"none",       "fsync",      "fdatasync",
-                         "kick+fsync", "end-syncfs", "batch-syncfs"};
+                         "kick+fsync", "end-syncfs", "batch-syncfs",
+                         "batch-fsync"};
   printf("durability: %ld files of %llu bytes\n", count,
          static_cast<unsigned long long>(size));
   double base = 0;
@@ -363,10 +366,17 @@ int Durability(int argc, char** argv) {
         sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);
         if (fsync(out) != 0) Die("fsync");
       }
-      if (m == "batch-syncfs") {
+      if (m == "batch-syncfs" || m == "batch-fsync") {
         pending.emplace_back(out, i);
         if (pending.size() == 64 || i + 1 == count) {
-          syncfs(dir_fd);
+          if (m == "batch-syncfs") syncfs(dir_fd);
+          for (auto& p : pending) {
+            if (m == "batch-fsync")
+              sync_file_range(p.first, 0, 0, SYNC_FILE_RANGE_WRITE);
+          }
+          for (auto& p : pending) {
+            if (m == "batch-fsync" && fsync(p.first) != 0) Die("fsync");
+          }
           for (auto& [fd, j] : pending) commit(fd, j);
           pending.clear();
         }
@@ -375,6 +385,7 @@ int Durability(int argc, char** argv) {
       commit(out, i);
     }
     if (m == "end-syncfs" || m == "batch-syncfs") syncfs(dir_fd);
+    if (m == "batch-fsync") fsync(dir_fd);
     double seconds = Now() - start;
     if (m == "none") base = seconds;
     printf("  %-13s %8.3f s  %6.2fx none\n", mode, seconds, seconds / base);
