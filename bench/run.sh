@@ -125,10 +125,10 @@ echo "patcher/cp: median over $reps alternating runs; cp+sync also flushes" \
   "the file system, as patcher does"
 if ((quick)); then
   wants big && copy_workload big 1 $((16 << 20)) 0 0 0 "1 file of 16 MiB" "<= 1.1"
-  wants wide && copy_workload wide 100 $((512 << 10)) 5 0 0 \
-    "100 files of 512 KiB, 5 folders" "<= 1.1"
-  wants small && copy_workload small 500 4096 5 4 1 \
-    "500 files of 4 KiB, 5x4 folders" "<= 1.5"
+  wants wide && copy_workload wide 50 $((512 << 10)) 5 0 0 \
+    "50 files of 512 KiB, 5 folders" "<= 1.1"
+  wants small && copy_workload small 300 4096 5 4 1 \
+    "300 files of 4 KiB, 5x4 folders" "<= 1.5"
 else
   wants big && copy_workload big 1 $((1 << 30)) 0 0 0 "1 file of 1 GiB" "<= 1.1"
   wants wide && copy_workload wide 2000 $((512 << 10)) 20 0 0 \
@@ -163,10 +163,10 @@ fi
 if wants durability; then
   echo "durability options, the copy method alone (times include the flush):"
   if ((quick)); then
-    "$tool" durability "$work/dur-small" 200 4096 | sed 1d
+    "$tool" durability "$work/dur-small" 100 4096
   else
-    "$tool" durability "$work/dur-small" 20000 4096
-    "$tool" durability "$work/dur-wide" 2000 $((512 << 10))
+    "$tool" durability "$work/dur-small" 5000 4096
+    "$tool" durability "$work/dur-wide" 500 $((512 << 10))
   fi
   rm -rf "$work"/dur-*
 fi

@@ -7,3 +7,4 @@ tools/install_deps.sh cmake g++ libgtest-dev
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
+tools/ci_bench.sh  # the benchmark, small, as a smoke test
