@@ -6,6 +6,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -533,6 +534,13 @@ void HostCopier::WriteAhead(Ahead* ahead) {
       !S_ISREG(src.st_mode) ||
       ahead_bytes_ + static_cast<uint64_t>(src.st_size) > kMaxAheadBytes ||
       fstat(target.dir_fd.get(), &ahead->dir_st) != 0) {
+    return;
+  }
+  // Files written ahead must never be what leaves a copy without room.
+  struct statvfs fs;
+  if (fstatvfs(target.dir_fd.get(), &fs) != 0 ||
+      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize <
+          2 * kMaxAheadBytes + static_cast<uint64_t>(src.st_size)) {
     return;
   }
   auto file =
