@@ -109,12 +109,33 @@ struct Listing {
   ino_t ino;
   timespec mtime;
   std::unordered_map<std::string, std::string> names;  // FoldCase -> name
+  uint64_t used = 0;  // ListingCache::clock when last used
 };
 
 struct ListingCache {
-  static constexpr size_t kMaxDirs = 64;
+  // Memory is bounded by names, about 100 bytes each: the least recently
+  // used listings go first. A patch that goes back and forth between a few
+  // hundred folders still reads each of them once.
+  static constexpr size_t kMaxNames = 32 * 1024;
   std::mutex mu;
   std::unordered_map<std::string, Listing> dirs;  // by the directory's path
+  size_t names = 0;                               // in all listings
+  uint64_t clock = 0;                             // ticks at each use
+
+  /// Drops least recently used listings other than `keep` until the names
+  /// fit the budget.
+  void Trim(const std::string& keep) {
+    while (names > kMaxNames && dirs.size() > 1) {
+      auto oldest = dirs.end();
+      for (auto it = dirs.begin(); it != dirs.end(); ++it) {
+        if (it->first != keep &&
+            (oldest == dirs.end() || it->second.used < oldest->second.used))
+          oldest = it;
+      }
+      names -= oldest->second.names.size();
+      dirs.erase(oldest);
+    }
+  }
 };
 
 ListingCache& Listings() {
@@ -153,9 +174,12 @@ bool FindIgnoringCase(const std::string& dir, const std::string& name,
         listing.names.emplace(FoldCase(entry_name), entry_name);
     }
     closedir(d);
-    if (cache.dirs.size() >= ListingCache::kMaxDirs) cache.dirs.clear();
+    if (it != cache.dirs.end()) cache.names -= it->second.names.size();
+    cache.names += listing.names.size();
     it = cache.dirs.insert_or_assign(dir, std::move(listing)).first;
+    cache.Trim(dir);
   }
+  it->second.used = ++cache.clock;
   auto match = it->second.names.find(FoldCase(name));
   if (match == it->second.names.end()) return false;
   *found = match->second;
@@ -170,10 +194,11 @@ void NoteCreated(const std::string& dir, const std::string& name) {
   if (it == cache.dirs.end()) return;
   struct stat st;
   if (stat(dir.c_str(), &st) != 0) {
+    cache.names -= it->second.names.size();
     cache.dirs.erase(it);
     return;
   }
-  it->second.names.emplace(FoldCase(name), name);
+  if (it->second.names.emplace(FoldCase(name), name).second) ++cache.names;
   Stamp(st, &it->second);
 }
 
