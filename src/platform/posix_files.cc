@@ -357,6 +357,21 @@ struct Target {
   ScopedFd dir_fd;
 };
 
+/// Refuses a destination that Windows would not open for writing. Returns
+/// false with `*error` set when it is refused.
+bool CheckDest(const std::string& dest, std::string* error) {
+  // Root would be let through by POSIX, so the rule is ours to keep.
+  struct stat old;
+  if (lstat(dest.c_str(), &old) == 0) {
+    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
+    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
+      return Fail("open", dest, EACCES, error);
+  } else if (errno != ENOENT) {
+    return Fail("lstat", dest, errno, error);
+  }
+  return true;
+}
+
 /// Opens the source of a copy and the directory of its destination, after
 /// the checks that Windows makes when it opens them (those of the
 /// destination only with `check_dest`). Returns false with `*error` set when
@@ -376,18 +391,7 @@ bool OpenForCopy(const std::string& source, const std::string& dest,
   target->name = slash == std::string::npos ? dest : dest.substr(slash + 1);
   if (target->name.empty()) return Fail("open", dest, EISDIR, error);
 
-  // Windows opens the destination for writing, which fails for these; root
-  // would be let through by POSIX, so the rule is ours to keep.
-  struct stat old;
-  if (!check_dest) {
-    // The caller checks later.
-  } else if (lstat(dest.c_str(), &old) == 0) {
-    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
-    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
-      return Fail("open", dest, EACCES, error);
-  } else if (errno != ENOENT) {
-    return Fail("lstat", dest, errno, error);
-  }
+  if (check_dest && !CheckDest(dest, error)) return false;
 
   target->dir_fd.reset(
       open(target->dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -526,6 +530,8 @@ struct HostCopier::Ahead {
   std::string source;
   std::string dest;
   // The rest only when the data was written ahead.
+  std::string dir;  // of dest, and its last name
+  std::string name;
   ScopedFd dir_fd;  // declared before `file`, which uses it until destroyed
   std::unique_ptr<NewFile> file;
   struct stat source_st = {};  // the source whose data was written
@@ -575,6 +581,8 @@ void HostCopier::WriteAhead(Ahead* ahead) {
     return;
   // Start writing the data out now; the flush in Copy() then waits less.
   sync_file_range(file->fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  ahead->dir = target.dir;
+  ahead->name = target.name;
   ahead->dir_fd.reset(target.dir_fd.release());
   ahead->file = std::move(file);
   ahead->source_st = src;
@@ -614,26 +622,33 @@ void HostCopier::Forget() {
 
 bool HostCopier::CopyUsing(Ahead* ahead, const std::string& source,
                            const std::string& dest, std::string* error) {
-  Target target;
-  ScopedFd in;
-  struct stat src;
-  struct stat dir_st;
-  if (!OpenForCopy(source, dest, true, &in, &src, &target, error)) return false;
-  if (fstat(target.dir_fd.get(), &dir_st) != 0)
-    return Fail("fstat", target.dir, errno, error);
-  if (ahead && ahead->file && SameVersion(src, ahead->source_st) &&
+  // The file written ahead is used while its source and its directory are
+  // the ones it was made from; their paths need not be opened again.
+  struct stat src, dir_st;
+  if (ahead && ahead->file && stat(source.c_str(), &src) == 0 &&
+      SameVersion(src, ahead->source_st) &&
+      stat(ahead->dir.c_str(), &dir_st) == 0 &&
       dir_st.st_dev == ahead->dir_st.st_dev &&
       dir_st.st_ino == ahead->dir_st.st_ino) {
+    if (!CheckDest(dest, error)) return false;
     if (!ahead->flushed) Flush(ahead);
     if (ahead->flush_error != 0)
       return Fail("fsync", ahead->file->label(), ahead->flush_error, error);
     if (!ahead->file->Commit(dest, error)) return false;
-  } else {
-    NewFile out(target.dir_fd.get(), target.dir, target.name);
-    if (!WriteNewFile(in.get(), source, src, true, &out, error)) return false;
-    if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
-    if (!out.Commit(dest, error)) return false;
+    NoteCreated(ahead->dir, ahead->name);
+    renamed_dirs_.emplace(dir_st.st_dev, ahead->dir);
+    return true;
   }
+
+  Target target;
+  ScopedFd in;
+  if (!OpenForCopy(source, dest, true, &in, &src, &target, error)) return false;
+  if (fstat(target.dir_fd.get(), &dir_st) != 0)
+    return Fail("fstat", target.dir, errno, error);
+  NewFile out(target.dir_fd.get(), target.dir, target.name);
+  if (!WriteNewFile(in.get(), source, src, true, &out, error)) return false;
+  if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
+  if (!out.Commit(dest, error)) return false;
   NoteCreated(target.dir, target.name);
   renamed_dirs_.emplace(dir_st.st_dev, target.dir);
   return true;
