@@ -579,8 +579,6 @@ void HostCopier::WriteAhead(Ahead* ahead) {
   // Only an unnamed file: a named one would be left behind by a crash.
   if (!WriteNewFile(in.get(), ahead->source, src, false, file.get(), &error))
     return;
-  // Start writing the data out now; the flush in Copy() then waits less.
-  sync_file_range(file->fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
   ahead->dir = target.dir;
   ahead->name = target.name;
   ahead->dir_fd.reset(target.dir_fd.release());
