@@ -84,6 +84,7 @@ std::unique_ptr<InputFile> FakePlatform::OpenForReading(const char* path) {
 
 bool FakePlatform::CopyOver(const char* source, const char* dest,
                             std::string* error) {
+  copy_calls_.push_back(std::string("copy ") + source + " -> " + dest);
   auto it = files_.find(source);
   if (it == files_.end() || fail_copy_to_.count(dest) ||
       (ReadAttributes(dest) != kInvalidAttributes &&
@@ -94,6 +95,10 @@ bool FakePlatform::CopyOver(const char* source, const char* dest,
   files_[dest] = it->second;
   copies_.emplace_back(source, dest);
   return true;
+}
+
+void FakePlatform::AnnounceCopy(const char* source, const char* dest) {
+  copy_calls_.push_back(std::string("announce ") + source + " -> " + dest);
 }
 
 std::vector<std::string> BoxLines(const FakePlatform& platform) {

@@ -41,6 +41,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<InputFile> OpenForReading(const char* path) override;
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override;
+  void AnnounceCopy(const char* source, const char* dest) override;
 
   // What the test sets up.
   std::map<std::string, std::string> files_;    // path -> contents
@@ -56,6 +57,9 @@ class FakePlatform : public Platform {
   std::vector<std::string> opened_;        // every OpenForReading path
   std::vector<std::pair<std::string, uint32_t>> attributes_set_;
   std::vector<std::pair<std::string, std::string>> copies_;  // source, dest
+  // Every AnnounceCopy and CopyOver in call order: "announce S -> D",
+  // "copy S -> D".
+  std::vector<std::string> copy_calls_;
 
  private:
   class FakeKey;

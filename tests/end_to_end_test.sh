@@ -109,6 +109,19 @@ grep -q "^patcher: .*NoDir" <<<"$err" || fail "failed copy: no error detail"
 check "failed copy: other landed" "new maps" "$(cat "$game/Data/maps.mix")"
 check "failed copy: nothing made" "" "$(ls -A "$game" | grep -iv -e '^data$' -e '^game.dat$')"
 
+# Later entries see what earlier ones did, though the copies run ahead: a
+# source that an earlier entry replaced, a new name given again in other case.
+fresh
+printf '%s\r\n' msg exe 'maps.mix,Data\maps.mix' \
+  'C:\Games\Torvane 2000\DATA\MAPS.MIX,Data\copy.mix' \
+  'game.dat,Data\new.dat' 'sounds\sounds.mix,DATA\NEW.DAT' >"$work/patch/move.txt"
+run $'y\n'
+check "in order: status" 0 "$status"
+check "in order: copy of the new file" "new maps" "$(cat "$game/Data/copy.mix")"
+check "in order: later entry wins" "$(cat "$work/patch/sounds/sounds.mix")" \
+  "$(cat "$game/Data/new.dat")"
+check "in order: names" "copy.mix maps.mix new.dat sounds.mix" "$(cd "$game/Data" && echo *)"
+
 # Permission failure, as an ordinary user: a folder they may not write to.
 if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
   fresh

@@ -13,3 +13,4 @@ tools/ci_hostile.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 ctest --preset windows
+tools/ci_bench.sh  # the benchmark, small, as a smoke test

@@ -111,9 +111,21 @@ class Platform {
   /// destination's directory must exist and a read-only destination is
   /// refused. Returns true on success. On failure returns false, leaves
   /// `dest` as it was and sets `*error` to a text naming the failed call and
-  /// its path.
+  /// its path. A crash never leaves `dest` empty or part-written. When it
+  /// returns true and no copy is announced after this one, this copy and all
+  /// copies before it are on disk, their data and their names.
   virtual bool CopyOver(const char* source, const char* dest,
                         std::string* error) = 0;
+
+  /// Announces that CopyOver(source, dest) follows, after the copies
+  /// announced before it, so that the platform may start its work early
+  /// (copy the data beside `dest`, flush many files at once). Nothing may
+  /// become visible before that CopyOver, and its checks and result stay as
+  /// if nothing had been announced. The default does nothing.
+  virtual void AnnounceCopy(const char* source, const char* dest) {
+    (void)source;
+    (void)dest;
+  }
 };
 
 /// Returns the platform of this host. Each platform file defines it.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -115,21 +116,44 @@ class PosixPlatform : public Platform {
 
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override {
+    bool announced = !announced_.empty() &&
+                     announced_.front().first == source &&
+                     announced_.front().second == dest;
+    if (announced) announced_.pop_front();
     std::string host_source, host_dest;
+    bool mapped = true;
     if (!MapToHost(prefix_, source, &host_source)) {
       *error = std::string("map(") + source + "): not a path in the prefix";
-      return false;
-    }
-    if (!MapToHost(prefix_, dest, &host_dest)) {
+      mapped = false;
+    } else if (!MapToHost(prefix_, dest, &host_dest)) {
       *error = std::string("map(") + dest + "): not a path in the prefix";
+      mapped = false;
+    }
+    if (!mapped) {
+      if (announced) copier_.Forget();
       return false;
     }
-    return CopyHostFile(host_source, host_dest, error);
+    return copier_.Copy(host_source, host_dest, announced, error);
+  }
+
+  void AnnounceCopy(const char* source, const char* dest) override {
+    announced_.emplace_back(source, dest);
+    std::string host_source, host_dest;
+    // A path that cannot be mapped is announced as none; CopyOver reports it.
+    if (!MapToHost(prefix_, source, &host_source) ||
+        !MapToHost(prefix_, dest, &host_dest)) {
+      host_source.clear();
+      host_dest.clear();
+    }
+    copier_.Announce(host_source, host_dest);
   }
 
  private:
   std::string prefix_;
   DesktopDialogs dialogs_;
+  HostCopier copier_;
+  // Announced copies not yet made, as CopyOver will name them.
+  std::deque<std::pair<std::string, std::string>> announced_;
 };
 
 }  // namespace

@@ -168,6 +168,27 @@ void RemoveTemporary(const char* temp) {
   DeleteFileA(temp);
 }
 
+/// Writes the data of the file `path` out to the disk. A read-only file (a
+/// copy of a read-only source) can only be opened for writing without its
+/// read-only bit, which it gets back afterwards. Returns 0 on success, else
+/// the error.
+DWORD FlushToDisk(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  bool read_only = attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only)
+    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  DWORD error = 0;
+  {
+    UniqueHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file.valid() || !FlushFileBuffers(file.get())) error = GetLastError();
+  }
+  if (read_only) SetFileAttributesA(path, attributes);
+  return error;
+}
+
 /// True for the errors a file that another process has open gives.
 bool IsHeldOpen(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
@@ -244,6 +265,15 @@ bool Win32Platform::CopyOver(const char* source, const char* dest,
   if (!CopyFileA(source, temp, FALSE)) {
     *error = WindowsError(
         std::string("CopyFileA(") + source + ", " + temp + ")", GetLastError());
+    RemoveTemporary(temp);
+    return false;
+  }
+
+  // The data reaches the disk before the rename makes it the destination:
+  // after a crash the destination is the old file or the whole new one.
+  if (DWORD flush_error = FlushToDisk(temp)) {
+    *error = WindowsError(std::string("FlushFileBuffers(") + temp + ")",
+                          flush_error);
     RemoveTemporary(temp);
     return false;
   }

@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +56,12 @@ class ScopedFd {
   void reset(int fd) {
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
+  }
+  /// Gives up the descriptor without closing it.
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
   }
   /// Closes the descriptor now and returns what close() returned.
   int Close() {
@@ -99,12 +109,33 @@ struct Listing {
   ino_t ino;
   timespec mtime;
   std::unordered_map<std::string, std::string> names;  // FoldCase -> name
+  uint64_t used = 0;  // ListingCache::clock when last used
 };
 
 struct ListingCache {
-  static constexpr size_t kMaxDirs = 64;
+  // Memory is bounded by names, about 100 bytes each: the least recently
+  // used listings go first. A patch that goes back and forth between a few
+  // hundred folders still reads each of them once.
+  static constexpr size_t kMaxNames = 32 * 1024;
   std::mutex mu;
   std::unordered_map<std::string, Listing> dirs;  // by the directory's path
+  size_t names = 0;                               // in all listings
+  uint64_t clock = 0;                             // ticks at each use
+
+  /// Drops least recently used listings other than `keep` until the names
+  /// fit the budget.
+  void Trim(const std::string& keep) {
+    while (names > kMaxNames && dirs.size() > 1) {
+      auto oldest = dirs.end();
+      for (auto it = dirs.begin(); it != dirs.end(); ++it) {
+        if (it->first != keep &&
+            (oldest == dirs.end() || it->second.used < oldest->second.used))
+          oldest = it;
+      }
+      names -= oldest->second.names.size();
+      dirs.erase(oldest);
+    }
+  }
 };
 
 ListingCache& Listings() {
@@ -143,9 +174,12 @@ bool FindIgnoringCase(const std::string& dir, const std::string& name,
         listing.names.emplace(FoldCase(entry_name), entry_name);
     }
     closedir(d);
-    if (cache.dirs.size() >= ListingCache::kMaxDirs) cache.dirs.clear();
+    if (it != cache.dirs.end()) cache.names -= it->second.names.size();
+    cache.names += listing.names.size();
     it = cache.dirs.insert_or_assign(dir, std::move(listing)).first;
+    cache.Trim(dir);
   }
+  it->second.used = ++cache.clock;
   auto match = it->second.names.find(FoldCase(name));
   if (match == it->second.names.end()) return false;
   *found = match->second;
@@ -160,10 +194,11 @@ void NoteCreated(const std::string& dir, const std::string& name) {
   if (it == cache.dirs.end()) return;
   struct stat st;
   if (stat(dir.c_str(), &st) != 0) {
+    cache.names -= it->second.names.size();
     cache.dirs.erase(it);
     return;
   }
-  it->second.names.emplace(FoldCase(name), name);
+  if (it->second.names.emplace(FoldCase(name), name).second) ++cache.names;
   Stamp(st, &it->second);
 }
 
@@ -219,14 +254,19 @@ class NewFile {
     if (!temp_name_.empty()) unlinkat(dir_fd_, temp_name_.c_str(), 0);
   }
 
-  bool Create(std::string* error) {
+  /// Creates the file. With `named_fallback` false, fails rather than give
+  /// it a name where the file system has no unnamed files.
+  bool Create(std::string* error, bool named_fallback = true) {
     if (g_unnamed_temporaries) {
       label_ = dir_ + " (O_TMPFILE)";
       fd_.reset(openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
       if (fd_.get() >= 0) return true;
       // Kernels without O_TMPFILE see O_DIRECTORY: EISDIR.
-      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      if ((errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) ||
+          !named_fallback)
         return Fail("open", label_, errno, error);
+    } else if (!named_fallback) {
+      return Fail("open", dir_ + " (O_TMPFILE)", EOPNOTSUPP, error);
     }
     for (int attempt = 0;; ++attempt) {
       std::string temp = TempName(name_);
@@ -281,6 +321,9 @@ class NewFile {
 
 bool CopyData(int in, const std::string& source, const NewFile& out,
               std::string* error) {
+  // Where the file system can share blocks (btrfs, XFS), a clone copies no
+  // data at all. Anywhere else it fails at once, and the copy follows.
+  if (ioctl(out.fd(), FICLONE, in) == 0) return true;
   for (;;) {
     ssize_t n = copy_file_range(in, nullptr, out.fd(), nullptr, 1 << 30, 0);
     if (n == 0) return true;
@@ -307,6 +350,81 @@ bool CopyData(int in, const std::string& source, const NewFile& out,
   }
 }
 
+/// Where a copy goes: the directory of the destination, open, and the name.
+struct Target {
+  std::string dir;
+  std::string name;
+  ScopedFd dir_fd;
+};
+
+/// Refuses a destination that Windows would not open for writing. Returns
+/// false with `*error` set when it is refused.
+bool CheckDest(const std::string& dest, std::string* error) {
+  // Root would be let through by POSIX, so the rule is ours to keep.
+  struct stat old;
+  if (lstat(dest.c_str(), &old) == 0) {
+    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
+    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
+      return Fail("open", dest, EACCES, error);
+  } else if (errno != ENOENT) {
+    return Fail("lstat", dest, errno, error);
+  }
+  return true;
+}
+
+/// Opens the source of a copy and the directory of its destination, after
+/// the checks that Windows makes when it opens them (those of the
+/// destination only with `check_dest`). Returns false with `*error` set when
+/// the copy cannot be made.
+bool OpenForCopy(const std::string& source, const std::string& dest,
+                 bool check_dest, ScopedFd* in, struct stat* src,
+                 Target* target, std::string* error) {
+  in->reset(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in->get() < 0) return Fail("open", source, errno, error);
+  if (fstat(in->get(), src) != 0) return Fail("fstat", source, errno, error);
+  if (S_ISDIR(src->st_mode)) return Fail("read", source, EISDIR, error);
+
+  size_t slash = dest.rfind('/');
+  target->dir = slash == std::string::npos ? "."
+                : slash == 0               ? "/"
+                                           : dest.substr(0, slash);
+  target->name = slash == std::string::npos ? dest : dest.substr(slash + 1);
+  if (target->name.empty()) return Fail("open", dest, EISDIR, error);
+
+  if (check_dest && !CheckDest(dest, error)) return false;
+
+  target->dir_fd.reset(
+      open(target->dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (target->dir_fd.get() < 0) return Fail("open", target->dir, errno, error);
+  return true;
+}
+
+/// Creates `out` and gives it the data, the permissions and the
+/// modification time a copy of the source `src` has.
+bool WriteNewFile(int in, const std::string& source, const struct stat& src,
+                  bool named_fallback, NewFile* out, std::string* error) {
+  if (!out->Create(error, named_fallback) || !CopyData(in, source, *out, error))
+    return false;
+  mode_t mode = 0666 & ~ProcessUmask();
+  if ((src.st_mode & 0222) == 0) mode &= ~0222;
+  if (fchmod(out->fd(), mode) != 0)
+    return Fail("fchmod", out->label(), errno, error);
+  const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
+  if (futimens(out->fd(), times) != 0)
+    return Fail("futimens", out->label(), errno, error);
+  return true;
+}
+
+/// Tells whether `a` and `b` describe the same file with the same contents,
+/// as far as its inode can tell.
+bool SameVersion(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 }  // namespace
 
 bool MapToHost(const std::string& prefix, const std::string& windows_path,
@@ -325,16 +443,24 @@ bool MapToHost(const std::string& prefix, const std::string& windows_path,
     if (!getcwd(cwd, sizeof cwd)) return false;
     base = cwd;
   }
-  bool exists = true;
-  for (const std::string& name : path.components) {
-    std::string next = Join(base, name);
-    struct stat st;
-    if (exists && lstat(next.c_str(), &st) != 0) {
-      std::string match;
-      exists = FindIgnoringCase(base, name, &match);
-      if (exists) next = Join(base, match);
+  // Most names are spelt as on disk: one lstat of the whole path then
+  // stands for the lookup of each name in turn.
+  std::string exact = base;
+  for (const std::string& name : path.components) exact = Join(exact, name);
+  struct stat st;
+  if (!path.components.empty() && lstat(exact.c_str(), &st) == 0) {
+    base = std::move(exact);
+  } else {
+    bool exists = true;
+    for (const std::string& name : path.components) {
+      std::string next = Join(base, name);
+      if (exists && lstat(next.c_str(), &st) != 0) {
+        std::string match;
+        exists = FindIgnoringCase(base, name, &match);
+        if (exists) next = Join(base, match);
+      }
+      base = std::move(next);
     }
-    base = std::move(next);
   }
   if (path.trailing_separator && base.back() != '/') base += '/';
   *host_path = std::move(base);
@@ -384,50 +510,184 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path) {
 
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error) {
-  ScopedFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return Fail("open", source, errno, error);
+  Target target;
+  ScopedFd in;
   struct stat src;
-  if (fstat(in.get(), &src) != 0) return Fail("fstat", source, errno, error);
-  if (S_ISDIR(src.st_mode)) return Fail("read", source, EISDIR, error);
-
-  size_t slash = dest.rfind('/');
-  std::string dir = slash == std::string::npos ? "."
-                    : slash == 0               ? "/"
-                                               : dest.substr(0, slash);
-  std::string name = slash == std::string::npos ? dest : dest.substr(slash + 1);
-  if (name.empty()) return Fail("open", dest, EISDIR, error);
-
-  // Windows opens the destination for writing, which fails for these; root
-  // would be let through by POSIX, so the rule is ours to keep.
-  struct stat old;
-  if (lstat(dest.c_str(), &old) == 0) {
-    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
-    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
-      return Fail("open", dest, EACCES, error);
-  } else if (errno != ENOENT) {
-    return Fail("lstat", dest, errno, error);
-  }
-
-  ScopedFd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_fd.get() < 0) return Fail("open", dir, errno, error);
-  NewFile out(dir_fd.get(), dir, name);
-  if (!out.Create(error) || !CopyData(in.get(), source, out, error))
-    return false;
-
-  mode_t mode = 0666 & ~ProcessUmask();
-  if ((src.st_mode & 0222) == 0) mode &= ~0222;
-  if (fchmod(out.fd(), mode) != 0)
-    return Fail("fchmod", out.label(), errno, error);
-  const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
-  if (futimens(out.fd(), times) != 0)
-    return Fail("futimens", out.label(), errno, error);
+  if (!OpenForCopy(source, dest, true, &in, &src, &target, error)) return false;
+  NewFile out(target.dir_fd.get(), target.dir, target.name);
+  if (!WriteNewFile(in.get(), source, src, true, &out, error)) return false;
   // The data reaches the disk before the rename makes it the destination:
   // after a crash the destination is then the old file or the whole new one,
   // never a new name over missing data.
   if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
   if (!out.Commit(dest, error)) return false;
-  NoteCreated(dir, name);
+  NoteCreated(target.dir, target.name);
   return true;
+}
+
+// A copy announced to HostCopier, with the file written ahead for it.
+struct HostCopier::Ahead {
+  std::string source;
+  std::string dest;
+  // The rest only when the data was written ahead.
+  std::string dir;  // of dest, and its last name
+  std::string name;
+  ScopedFd dir_fd;  // declared before `file`, which uses it until destroyed
+  std::unique_ptr<NewFile> file;
+  struct stat source_st = {};  // the source whose data was written
+  struct stat dir_st = {};     // the directory the file was made in
+  uint64_t bytes = 0;
+  bool flushed = false;
+  int flush_error = 0;
+};
+
+HostCopier::HostCopier() = default;
+HostCopier::~HostCopier() = default;
+
+void HostCopier::Announce(const std::string& source, const std::string& dest) {
+  auto ahead = std::make_unique<Ahead>();
+  ahead->source = source;
+  ahead->dest = dest;
+  if (!source.empty() && ahead_.size() < kMaxAhead) WriteAhead(ahead.get());
+  ahead_bytes_ += ahead->bytes;
+  ahead_.push_back(std::move(ahead));
+}
+
+void HostCopier::WriteAhead(Ahead* ahead) {
+  // Failures are dropped here: Copy() does the whole copy again and reports
+  // what fails then. The destination may still be made writable before.
+  std::string error;
+  Target target;
+  ScopedFd in;
+  struct stat src;
+  if (!OpenForCopy(ahead->source, ahead->dest, false, &in, &src, &target,
+                   &error) ||
+      !S_ISREG(src.st_mode) ||
+      ahead_bytes_ + static_cast<uint64_t>(src.st_size) > kMaxAheadBytes ||
+      fstat(target.dir_fd.get(), &ahead->dir_st) != 0) {
+    return;
+  }
+  // Files written ahead must never be what leaves a copy without room.
+  struct statvfs fs;
+  if (fstatvfs(target.dir_fd.get(), &fs) != 0 ||
+      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize <
+          2 * kMaxAheadBytes + static_cast<uint64_t>(src.st_size)) {
+    return;
+  }
+  auto file =
+      std::make_unique<NewFile>(target.dir_fd.get(), target.dir, target.name);
+  // Only an unnamed file: a named one would be left behind by a crash.
+  if (!WriteNewFile(in.get(), ahead->source, src, false, file.get(), &error))
+    return;
+  ahead->dir = target.dir;
+  ahead->name = target.name;
+  ahead->dir_fd.reset(target.dir_fd.release());
+  ahead->file = std::move(file);
+  ahead->source_st = src;
+  ahead->bytes = static_cast<uint64_t>(src.st_size);
+}
+
+std::unique_ptr<HostCopier::Ahead> HostCopier::TakeFirst() {
+  if (ahead_.empty()) return nullptr;
+  std::unique_ptr<Ahead> first = std::move(ahead_.front());
+  ahead_.pop_front();
+  ahead_bytes_ -= first->bytes;
+  return first;
+}
+
+bool HostCopier::Copy(const std::string& source, const std::string& dest,
+                      bool announced, std::string* error) {
+  std::unique_ptr<Ahead> ahead;
+  if (announced) ahead = TakeFirst();
+  if (ahead && (ahead->source != source || ahead->dest != dest)) ahead.reset();
+  bool copied = CopyUsing(ahead.get(), source, dest, error);
+  ahead.reset();
+  if (ahead_.empty()) {
+    std::string sync_error;
+    if (!SyncRenamedDirs(&sync_error) && copied) {
+      *error = sync_error;
+      copied = false;
+    }
+  }
+  return copied;
+}
+
+void HostCopier::Forget() {
+  TakeFirst();
+  std::string error;  // the copy fails anyway, for its own reason
+  if (ahead_.empty()) SyncRenamedDirs(&error);
+}
+
+bool HostCopier::CopyUsing(Ahead* ahead, const std::string& source,
+                           const std::string& dest, std::string* error) {
+  // The file written ahead is used while its source and its directory are
+  // the ones it was made from; their paths need not be opened again.
+  struct stat src, dir_st;
+  if (ahead && ahead->file && stat(source.c_str(), &src) == 0 &&
+      SameVersion(src, ahead->source_st) &&
+      stat(ahead->dir.c_str(), &dir_st) == 0 &&
+      dir_st.st_dev == ahead->dir_st.st_dev &&
+      dir_st.st_ino == ahead->dir_st.st_ino) {
+    if (!CheckDest(dest, error)) return false;
+    if (!ahead->flushed) Flush(ahead);
+    if (ahead->flush_error != 0)
+      return Fail("fsync", ahead->file->label(), ahead->flush_error, error);
+    if (!ahead->file->Commit(dest, error)) return false;
+    NoteCreated(ahead->dir, ahead->name);
+    renamed_dirs_.emplace(dir_st.st_dev, ahead->dir);
+    return true;
+  }
+
+  Target target;
+  ScopedFd in;
+  if (!OpenForCopy(source, dest, true, &in, &src, &target, error)) return false;
+  if (fstat(target.dir_fd.get(), &dir_st) != 0)
+    return Fail("fstat", target.dir, errno, error);
+  NewFile out(target.dir_fd.get(), target.dir, target.name);
+  if (!WriteNewFile(in.get(), source, src, true, &out, error)) return false;
+  if (fsync(out.fd()) != 0) return Fail("fsync", out.label(), errno, error);
+  if (!out.Commit(dest, error)) return false;
+  NoteCreated(target.dir, target.name);
+  renamed_dirs_.emplace(dir_st.st_dev, target.dir);
+  return true;
+}
+
+void HostCopier::Flush(Ahead* first) {
+  std::vector<Ahead*> batch = {first};
+  for (const std::unique_ptr<Ahead>& ahead : ahead_) {
+    if (ahead->file && !ahead->flushed) batch.push_back(ahead.get());
+  }
+  // One syncfs puts the data of the whole batch on disk with one journal
+  // commit and one flush of the disk's cache, where an fsync per file would
+  // flush that cache once per file. Where it fails, each file gets an fsync
+  // of its own, which tells which of them could not be written.
+  std::map<dev_t, int> synced;  // file system -> errno of its syncfs, or 0
+  for (Ahead* ahead : batch) {
+    auto it = synced.find(ahead->dir_st.st_dev);
+    if (it == synced.end()) {
+      int err = syncfs(ahead->dir_fd.get()) == 0 ? 0 : errno;
+      it = synced.emplace(ahead->dir_st.st_dev, err).first;
+    }
+    if (it->second != 0 && fsync(ahead->file->fd()) != 0)
+      ahead->flush_error = errno;
+    ahead->flushed = true;
+  }
+}
+
+bool HostCopier::SyncRenamedDirs(std::string* error) {
+  bool synced = true;
+  for (const auto& [dev, dir] : renamed_dirs_) {
+    ScopedFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      if (synced) Fail("open", dir, errno, error);
+      synced = false;
+    } else if (syncfs(fd.get()) != 0) {
+      if (synced) Fail("syncfs", dir, errno, error);
+      synced = false;
+    }
+  }
+  renamed_dirs_.clear();
+  return synced;
 }
 
 void SetUnnamedTemporariesForTesting(bool enabled) {

@@ -1,7 +1,11 @@
 #ifndef PATCHER_PLATFORM_POSIX_FILES_H_
 #define PATCHER_PLATFORM_POSIX_FILES_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -60,6 +64,67 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path);
 /// (except on file systems without O_TMPFILE).
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error);
+
+/// Copies files as CopyHostFile does, and does the work of copies announced
+/// ahead early and in batches: the data of up to 64 files (64 MiB) goes to
+/// unnamed files beside their destinations as they are announced, and one
+/// syncfs puts all of it on disk, so that a patch of many small files waits
+/// for the disk once per batch rather than once per file. Every file's data
+/// is still on disk before the rename that makes it the destination, so a
+/// crash leaves the old file or the whole new one. Nothing written ahead is
+/// visible before its Copy(), and a process killed earlier leaves nothing
+/// behind; where the file system has no unnamed files, nothing is written
+/// ahead. A syncfs also writes out what other programs left unwritten on
+/// that file system.
+class HostCopier {
+ public:
+  HostCopier();
+  ~HostCopier();
+  HostCopier(const HostCopier&) = delete;
+  HostCopier& operator=(const HostCopier&) = delete;
+
+  /// Announces a copy that Copy() will make, after the copies announced
+  /// before it, and may write its data ahead. Empty paths announce a copy
+  /// that will fail before it reaches Copy() (see Forget).
+  void Announce(const std::string& source, const std::string& dest);
+
+  /// Copies `source` to `dest` with the checks, results and error texts of
+  /// CopyHostFile. With `announced` true this is the copy announced first
+  /// and not yet made: its data written ahead is used when the paths are
+  /// the announced ones and its source and the directory of `dest` are
+  /// still the files they were then; otherwise it copies afresh. When no
+  /// copy is announced after this one, it also flushes the file systems of
+  /// every copy made since the last such flush, so that their new names are
+  /// on disk too; a failure of that fails this copy. Returns true on
+  /// success; on failure false with `*error` set.
+  bool Copy(const std::string& source, const std::string& dest, bool announced,
+            std::string* error);
+
+  /// Drops the copy announced first and not yet made, because it failed
+  /// without Copy(); flushes as Copy() does when it was the last announced.
+  void Forget();
+
+ private:
+  struct Ahead;
+  static constexpr size_t kMaxAhead = 64;
+  static constexpr uint64_t kMaxAheadBytes = 64 << 20;
+
+  void WriteAhead(Ahead* ahead);
+  /// Takes the first announced copy off the queue.
+  std::unique_ptr<Ahead> TakeFirst();
+  bool CopyUsing(Ahead* ahead, const std::string& source,
+                 const std::string& dest, std::string* error);
+  /// Flushes `first` and every file written ahead and not yet flushed.
+  void Flush(Ahead* first);
+  /// Flushes the file systems in renamed_dirs_ and forgets them. Returns
+  /// false with `*error` set if one could not be flushed.
+  bool SyncRenamedDirs(std::string* error);
+
+  std::deque<std::unique_ptr<Ahead>> ahead_;  // announced, not yet copied
+  uint64_t ahead_bytes_ = 0;                  // written ahead, not yet copied
+  // File systems with new names not yet flushed, each with a directory.
+  std::map<dev_t, std::string> renamed_dirs_;
+};
 
 /// Makes CopyHostFile use a named temporary, as it does on file systems
 /// without O_TMPFILE, when `enabled` is false. For tests.

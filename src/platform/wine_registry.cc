@@ -80,6 +80,34 @@ class Scanner {
     }
   }
 
+  /// Consumes lines up to the next one whose first byte other than a blank
+  /// is '[', and the blanks before that '['; or all of the data. Starts at
+  /// the start of a line or after its leading blanks. Finds the '[' bytes
+  /// first, as they are rare in other lines.
+  void SkipToKeyLine() {
+    bool blank_line = true;  // only blanks since the start of the line
+    while (pos_ < end_ || Fill()) {
+      const char* buf = buf_.get();
+      const void* hit = memchr(buf + pos_, '[', end_ - pos_);
+      size_t stop = hit ? static_cast<const char*>(hit) - buf : end_;
+      // The start of the last line before the '[' (memrchr is not portable).
+      size_t line = stop;
+      while (line > pos_ && buf[line - 1] != '\n') --line;
+      if (line > pos_) blank_line = true;  // a line feed at line - 1
+      while (blank_line && line < stop) blank_line = IsBlank(buf[line++]);
+      if (hit && blank_line) {
+        pos_ = stop;
+        return;
+      }
+      if (hit) {
+        blank_line = false;
+        pos_ = stop + 1;
+      } else {
+        pos_ = end_;
+      }
+    }
+  }
+
   /// The bytes read from the file and not yet consumed.
   const char* buffered() const { return buf_.get() + pos_; }
   size_t buffered_size() const { return end_ - pos_; }
@@ -525,14 +553,9 @@ Scan ScanForKey(Scanner* in, const std::vector<std::string>& want, WineKey* key,
                 std::vector<std::string>* target) {
   std::string path;
   for (;;) {
-    in->SkipBlanks();
-    int c = in->Peek();
-    if (c < 0) return Scan::kNotFound;
-    if (c != '[') {
-      in->SkipLine();
-      continue;
-    }
-    in->Get();
+    in->SkipToKeyLine();
+    if (in->Get() < 0) return Scan::kNotFound;  // else the key line's '['
+
     if (!MayMatch(in->buffered(), in->buffered_size(), want)) {
       in->SkipLine();
       continue;

@@ -273,6 +273,22 @@ TEST(WineRegistryTest, DamagedFiles) {
   EXPECT_EQ(std::string("b\0c\0", 4), Get(key, "w"));
 }
 
+TEST(WineRegistryTest, KeyLinesAreFoundWhereverTheyFallInTheFile) {
+  // '[' inside values is not a key line; blanks may lead a key line; the
+  // line may straddle the reader's 64 KiB chunks.
+  const std::string decoys =
+      "\n[Decoy] 1\n\"v\"=\"x [Software\\\\Target] y\"\n"
+      "\"w\"=\"[Software\\\\Target] 1\"\n";
+  for (size_t pad = 0; pad < 48; pad += 7) {
+    std::string text = Prefix("") + decoys;
+    text += std::string(65536 - 24 + pad - text.size() % 65536, '\n');
+    std::string found = text + " \t[Software\\\\Target] 1\n\"v\"=\"found\"\n";
+    EXPECT_EQ("found", Find(found, "Software\\Target", "v")) << pad;
+    std::string absent = text + "x[Software\\\\Target] 1\n\"v\"=\"no\"\n";
+    EXPECT_EQ("<no key>", Find(absent, "Software\\Target", "v")) << pad;
+  }
+}
+
 TEST(WineRegistryTest, ReadsOnlyUpToTheKey) {
   std::string text = Prefix("") + "[A] 1\n\"v\"=\"1\"\n";
   for (int i = 0; text.size() < (4 << 20); ++i) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +15,17 @@ namespace patcher {
 namespace {
 
 const char kCopyErrorPrefix[] = "Could not copy file: ";
+
+/// How many entries the copy pass reads ahead of the one it copies.
+constexpr size_t kEntriesAhead = 64;
+
+/// An entry read ahead: its source, and its destination path when the line
+/// names a destination.
+struct Ahead {
+  std::string source;
+  bool has_dest = false;
+  std::string dest_path;
+};
 
 const char* check_error_text(int result) {
   switch (result) {
@@ -53,28 +65,50 @@ int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
   fprintf(out, "Game Installed in: '%s'\n\n", install_dir);
   fflush(out);
 
+  // Entries are read a few ahead of the one being copied, and their copies
+  // announced, so that the platform can start on them early.
+  std::deque<Ahead> ahead;
+  bool more = true;
   int failed = 0;
-  char line[kLineCapacity];
-  Entry entry;
-  while (next_entry(&list, line, sizeof line, &entry)) {
-    if (!entry.dest) {
+  for (;;) {
+    while (more && ahead.size() < kEntriesAhead) {
+      char line[kLineCapacity];
+      Entry entry;
+      more = next_entry(&list, line, sizeof line, &entry);
+      if (!more) break;
+      Ahead next;
+      next.source = entry.source;
+      next.has_dest = entry.dest != nullptr;
+      if (next.has_dest) {
+        char dest_path[2 * kLineCapacity];
+        snprintf(dest_path, sizeof dest_path, "%s\\%s", install_dir,
+                 entry.dest);
+        next.dest_path = dest_path;
+        platform->AnnounceCopy(next.source.c_str(), dest_path);
+      }
+      ahead.push_back(std::move(next));
+    }
+    if (ahead.empty()) break;
+    Ahead entry = std::move(ahead.front());
+    ahead.pop_front();
+    const char* source = entry.source.c_str();
+    const char* dest_path = entry.dest_path.c_str();
+    if (!entry.has_dest) {
       // A line without a comma names no destination: nothing to write.
-      show_copy_error(platform, entry.source);
+      show_copy_error(platform, source);
       failed = 1;
       continue;
     }
-    char dest_path[2 * kLineCapacity];
-    snprintf(dest_path, sizeof dest_path, "%s\\%s", install_dir, entry.dest);
 
     uint32_t attributes = platform->ReadAttributes(dest_path);
     if (attributes != kInvalidAttributes && (attributes & kAttributeReadOnly))
       platform->WriteAttributes(dest_path, attributes & ~kAttributeReadOnly);
 
-    fprintf(out, "%s -> %s\n", entry.source, dest_path);
+    fprintf(out, "%s -> %s\n", source, dest_path);
     fflush(out);
 
     std::string error;
-    if (!platform->CopyOver(entry.source, dest_path, &error)) {
+    if (!platform->CopyOver(source, dest_path, &error)) {
       fprintf(stderr, "patcher: %s\n", error.c_str());
       show_copy_error(platform, dest_path);
       failed = 1;

@@ -165,5 +165,47 @@ TEST_F(PatchRunTest, LongDestinationPathIsShownWhole) {
             BoxLines(platform_)[1]);
 }
 
+TEST_F(PatchRunTest, CopiesAreAnnouncedAheadInListOrder) {
+  platform_.files_["nocomma"] = "x";
+  platform_.files_["move.txt"] =
+      "msg\nexe\na.mix,a.mix\nnocomma\nb.mix,Data\\b.mix\n";
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ(std::vector<std::string>({"announce a.mix -> C:\\Game\\a.mix",
+                                      "announce b.mix -> C:\\Game\\Data\\b.mix",
+                                      "copy a.mix -> C:\\Game\\a.mix",
+                                      "copy b.mix -> C:\\Game\\Data\\b.mix"}),
+            platform_.copy_calls_);
+}
+
+TEST_F(PatchRunTest, ALongListIsAnnouncedAFewEntriesAhead) {
+  std::string list = "msg\nexe\n";
+  for (int i = 0; i < 100; ++i) {
+    std::string name = "f" + std::to_string(i);
+    list += name + "," + name + "\n";
+    platform_.files_[name] = name;
+  }
+  platform_.files_["move.txt"] = list;
+  EXPECT_EQ(0, Run());
+  ASSERT_EQ(200u, platform_.copy_calls_.size());
+  // Each copy comes after its own announcement and at most 64 others.
+  size_t announced = 0, copied = 0;
+  for (const std::string& call : platform_.copy_calls_) {
+    if (call.compare(0, 9, "announce ") == 0) {
+      EXPECT_EQ("announce f" + std::to_string(announced) + " -> C:\\Game\\f" +
+                    std::to_string(announced),
+                call);
+      ++announced;
+      EXPECT_LE(announced, copied + 64);
+    } else {
+      EXPECT_EQ("copy f" + std::to_string(copied) + " -> C:\\Game\\f" +
+                    std::to_string(copied),
+                call);
+      ++copied;
+      EXPECT_LE(copied, announced);
+    }
+  }
+  EXPECT_EQ(100u, copied);
+}
+
 }  // namespace
 }  // namespace patcher

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Benchmarks the release build of patcher against cp on scratch prefixes and
+# prints the figures: for each workload the median ratio patcher/cp over
+# alternating runs, and the peak memory (RSS) of each.
+#
+# Usage: bench/run.sh [--quick] [--reps N] [--dir SCRATCH] [--only NAMES]
+#   --quick      small workloads (seconds; what CI runs)
+#   --reps N     timed runs of each command per workload (default 5; 2 quick)
+#   --dir D      where to make the scratch prefixes (default: mktemp -d);
+#                the full run needs about 3.5 GiB there
+#   --only N,..  run only these workloads: big wide small lookup durability
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+quick=0 reps="" scratch_parent="" only="big,wide,small,lookup,durability"
+while [ $# -gt 0 ]; do
+  case $1 in
+    --quick) quick=1 ;;
+    --reps) reps=$2; shift ;;
+    --dir) scratch_parent=$2; shift ;;
+    --only) only=$2; shift ;;
+    *) sed -n '2,12p' "$0" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ -n "$reps" ] || reps=$((quick ? 2 : 5))
+wants() { [[ ",$only," == *",$1,"* ]]; }
+
+"$root/tools/install_deps.sh" cmake g++
+build=$root/build-bench
+cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  ${PATCHER_WERROR:+-DPATCHER_WERROR=ON} >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+patcher=$build/program/patcher
+tool=$build/bench_tool
+
+if [ -n "$scratch_parent" ]; then
+  mkdir -p "$scratch_parent"
+  work=$(mktemp -d "$scratch_parent/patcher-bench.XXXXXX")
+else
+  work=$(mktemp -d)
+fi
+trap 'rm -rf "$work"' EXIT
+echo "scratch: $work ($(df -h --output=avail "$work" | tail -1 | tr -d ' ') free," \
+  "$(findmnt -n -o FSTYPE -T "$work"))"
+
+# prefix DIR REGISTRY_MIB [--no-product-key]: a 64-bit prefix whose registry
+# places the game at C:\Games\Torvane 2000.
+make_prefix() {
+  mkdir -p "$1/dosdevices" "$1/drive_c/Games/Torvane 2000"
+  ln -s ../drive_c "$1/dosdevices/c:"
+  "$tool" make-registry "$1/system.reg" "$2" ${3:-}
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {
+  print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+maxof() { sort -g | tail -1; }
+
+# timed NAME [time options] -- COMMAND...: runs it after flushing what earlier
+# runs left in memory, appends "seconds rss" to $work/NAME and fails on a
+# non-zero exit status.
+timed() {
+  local name=$1
+  shift
+  sync
+  local t rss status
+  read -r t rss status < <("$tool" time "$@")
+  if [ "$status" != 0 ]; then
+    echo "FAIL: $name exited with $status" >&2
+    exit 1
+  fi
+  echo "$t $rss" >>"$work/$name"
+}
+col() { awk -v c="$2" '{print $c}' "$work/$1"; }
+ratios() { paste "$work/$1" "$work/$2" | awk '{printf "%.6f\n", $1 / $3}'; }
+mib() { awk '{printf "%.1f", $1 / 1024}'; }
+
+# copy_workload NAME COUNT SIZE DIRS SUBDIRS MISCASED
+copy_workload() {
+  local name=$1 count=$2 size=$3 dirs=$4 subdirs=$5 miscased=$6
+  local prefix=$work/$name/prefix patch=$work/$name/patch
+  local game="$prefix/drive_c/Games/Torvane 2000"
+  make_prefix "$prefix" 1.7
+  "$tool" make-patch "$game" "$patch" "$count" "$size" "$dirs" "$subdirs"
+  local run_patcher=(--cwd "$patch" --stdin $'y\n' --env "WINEPREFIX=$prefix"
+    -- "$patcher")
+  local run_cp=(-- cp -R "$patch/files/." "$game/")
+  rm -f "$work"/{p,m,c,s}.$name
+  for ((i = 0; i < reps; i++)); do
+    cp "$patch/move-exact.txt" "$patch/move.txt"
+    if ((i % 2 == 0)); then
+      timed p.$name "${run_patcher[@]}"
+      timed c.$name "${run_cp[@]}"
+    else
+      timed c.$name "${run_cp[@]}"
+      timed p.$name "${run_patcher[@]}"
+    fi
+    timed s.$name --syncfs "$game" "${run_cp[@]}"
+    if ((miscased)); then
+      cp "$patch/move-miscased.txt" "$patch/move.txt"
+      timed m.$name "${run_patcher[@]}"
+      if ((i == 0)) && [ -n "$(find "$game" -name 'DATA' -o -name 'D00')" ]; then
+        echo "FAIL: $name: the mis-cased run created folders" >&2
+        exit 1
+      fi
+    fi
+    if ((i == 0)) && ! diff -rq "$patch/files/Data" "$game/Data" >/dev/null; then
+      echo "FAIL: $name: the game's files differ from the patch's" >&2
+      exit 1
+    fi
+  done
+  printf '%-34s patcher %7.3f s  cp %7.3f s  ratio %5.2f (target %s)  vs cp+sync %5.2f\n' \
+    "$7" "$(col p.$name 1 | median)" "$(col c.$name 1 | median)" \
+    "$(ratios p.$name c.$name | median)" "$8" "$(ratios p.$name s.$name | median)"
+  printf '%-34s peak RSS: patcher %s MiB, cp %s MiB\n' "" \
+    "$(col p.$name 2 | maxof | mib)" "$(col c.$name 2 | maxof | mib)"
+  if ((miscased)); then
+    printf '%-34s patcher %7.3f s  ratio to exact case %5.2f (target <= 1.5)  peak RSS %s MiB\n' \
+      "  same, destinations mis-cased" "$(col m.$name 1 | median)" \
+      "$(ratios m.$name p.$name | median)" "$(col m.$name 2 | maxof | mib)"
+  fi
+  rm -rf "${work:?}/$name"
+}
+
+echo "patcher/cp: median over $reps alternating runs; cp+sync also flushes" \
+  "the file system, as patcher does"
+if ((quick)); then
+  wants big && copy_workload big 1 $((16 << 20)) 0 0 0 "1 file of 16 MiB" "<= 1.1"
+  wants wide && copy_workload wide 50 $((512 << 10)) 5 0 0 \
+    "50 files of 512 KiB, 5 folders" "<= 1.1"
+  wants small && copy_workload small 300 4096 5 4 1 \
+    "300 files of 4 KiB, 5x4 folders" "<= 1.5"
+else
+  wants big && copy_workload big 1 $((1 << 30)) 0 0 0 "1 file of 1 GiB" "<= 1.1"
+  wants wide && copy_workload wide 2000 $((512 << 10)) 20 0 0 \
+    "2,000 files of 512 KiB, 20 folders" "<= 1.1"
+  wants small && copy_workload small 20000 4096 20 10 1 \
+    "20,000 files of 4 KiB, 20x10 folders" "<= 1.5"
+fi
+
+if wants lookup; then
+  mib_reg=$((quick ? 3 : 30))
+  mkdir -p "$work/lookup/patch"
+  printf 'Lookup only\r\ntorvane.exe\r\n' >"$work/lookup/patch/move.txt"
+  make_prefix "$work/lookup/found" $mib_reg
+  make_prefix "$work/lookup/fallback" $mib_reg --no-product-key
+  make_prefix "$work/lookup/fresh" 1.7
+  for kind in fresh found fallback; do
+    for ((i = 0; i < reps; i++)); do
+      timed l.$kind --cwd "$work/lookup/patch" --stdin $'y\n' \
+        --env "WINEPREFIX=$work/lookup/$kind" -- "$patcher"
+    done
+  done
+  size=$(du -m "$work/lookup/found/system.reg" | cut -f1)
+  printf 'lookup in a %s MB system.reg (whole run, empty list; target < 0.2 s):\n' "$size"
+  printf '  product key found          %6.3f s  peak RSS %s MiB\n' \
+    "$(col l.found 1 | median)" "$(col l.found 2 | maxof | mib)"
+  printf '  via App Paths (3 misses)   %6.3f s  peak RSS %s MiB\n' \
+    "$(col l.fallback 1 | median)" "$(col l.fallback 2 | maxof | mib)"
+  printf '  for scale: 1.7 MB registry %6.3f s\n' "$(col l.fresh 1 | median)"
+  rm -rf "$work/lookup"
+fi
+
+if wants durability; then
+  echo "durability options, the copy method alone (times include the flush):"
+  if ((quick)); then
+    "$tool" durability "$work/dur-small" 100 4096
+  else
+    "$tool" durability "$work/dur-small" 5000 4096
+    "$tool" durability "$work/dur-wide" 500 $((512 << 10))
+  fi
+  rm -rf "$work"/dur-*
+fi

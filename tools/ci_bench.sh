@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# CI: runs the benchmark's small version to prove that it builds, that the
+# runs it times succeed and copy the right files, and that it prints its
+# figures. The figures are not checked: timings on a shared CI machine say
+# little, and the full benchmark is the one that tells (README, Benchmark).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(PATCHER_WERROR=1 "$root/bench/run.sh" --quick)
+echo "$out"
+for figure in "16 MiB .* ratio " "512 KiB.* ratio " "4 KiB.* ratio " \
+  "mis-cased .* ratio to exact case" "peak RSS: patcher [0-9.]* MiB" \
+  "product key found .* s" "App Paths .* s" "batch-syncfs .* s"; do
+  if ! grep -q -- "$figure" <<<"$out"; then
+    echo "ci_bench: no figure matching '$figure'" >&2
+    exit 1
+  fi
+done
