@@ -14,19 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_util.h"
 #include "platform/posix_files.h"
 #include "platform/wine_path.h"
 
 namespace patcher {
 namespace {
-
-#define FUZZ_CHECK(cond)                                                       \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                                 \
-    }                                                                          \
-  } while (0)
 
 std::string g_root;    // removed at exit
 std::string g_prefix;  // g_root/prefix

@@ -13,20 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_util.h"
 #include "platform/platform.h"
 #include "platform/wine_registry.h"
 #include "run/check.h"
 
 namespace patcher {
 namespace {
-
-#define FUZZ_CHECK(cond)                                                       \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                                 \
-    }                                                                          \
-  } while (0)
 
 const char* const kKeys[] = {
     "Software\\Quelvar\\Torvane 2000",
@@ -42,45 +35,12 @@ const char* const kValues[] = {"Install Dir", "Path", "SymbolicLinkValue", "",
                                "a"};
 const uint32_t kCapacities[] = {0, 1, 4, 500, 1024, 70000};
 
-/// Hands out its bytes at most `chunk` at a time, so that every token can
-/// meet a buffer boundary.
-class ChunkedFile : public InputFile {
- public:
-  ChunkedFile(const std::string& data, size_t chunk)
-      : data_(data), chunk_(chunk) {}
-  long Read(char* buf, size_t size) override {
-    size_t n = std::min({size, chunk_, data_.size() - pos_});
-    memcpy(buf, data_.data() + pos_, n);
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-
- private:
-  const std::string& data_;
-  size_t chunk_;
-  size_t pos_ = 0;
-};
-
-class Key : public RegistryKey {
- public:
-  explicit Key(WineKey key) : key_(std::move(key)) {}
-  long Query(const char* name, uint32_t* type, char* data,
-             uint32_t* size) override {
-    return QueryWineValue(key_, name, type, data, size);
-  }
-
- private:
-  WineKey key_;
-};
-
 /// A platform whose registry is the fuzzed file and whose list is fixed.
 class RegistryPlatform : public Platform {
  public:
   explicit RegistryPlatform(const RegistryOpener& open) : open_(open) {}
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
-    WineKey key;
-    if (!LookupWineKey(open_, subkey, &key)) return nullptr;
-    return std::unique_ptr<RegistryKey>(new Key(std::move(key)));
+    return OpenWineKey(open_, subkey);
   }
   int ShowBox(const char*, const char*, BoxType) override { return 1; }
   uint32_t ReadAttributes(const char*) override { return kInvalidAttributes; }

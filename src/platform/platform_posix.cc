@@ -63,18 +63,6 @@ int ConsoleBox(const char* text, const char* caption, BoxType type, FILE* in,
 
 namespace {
 
-class WineKeyHandle : public RegistryKey {
- public:
-  explicit WineKeyHandle(WineKey key) : key_(std::move(key)) {}
-  long Query(const char* name, uint32_t* type, char* data,
-             uint32_t* size) override {
-    return QueryWineValue(key_, name, type, data, size);
-  }
-
- private:
-  WineKey key_;
-};
-
 class PosixPlatform : public Platform {
  public:
   PosixPlatform(std::string prefix, DesktopDialogs dialogs)
@@ -83,10 +71,7 @@ class PosixPlatform : public Platform {
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
     std::string path = prefix_ + "/system.reg";
-    WineKey key;
-    if (!LookupWineKey([&path] { return OpenHostFile(path); }, subkey, &key))
-      return nullptr;
-    return std::unique_ptr<RegistryKey>(new WineKeyHandle(std::move(key)));
+    return OpenWineKey([&path] { return OpenHostFile(path); }, subkey);
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {

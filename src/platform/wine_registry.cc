@@ -654,4 +654,27 @@ long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
   return kRegOk;
 }
 
+namespace {
+
+class WineKeyHandle : public RegistryKey {
+ public:
+  explicit WineKeyHandle(WineKey key) : key_(std::move(key)) {}
+  long Query(const char* name, uint32_t* type, char* data,
+             uint32_t* size) override {
+    return QueryWineValue(key_, name, type, data, size);
+  }
+
+ private:
+  WineKey key_;
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryKey> OpenWineKey(const RegistryOpener& open,
+                                         const std::string& path) {
+  WineKey key;
+  if (!LookupWineKey(open, path, &key)) return nullptr;
+  return std::unique_ptr<RegistryKey>(new WineKeyHandle(std::move(key)));
+}
+
 }  // namespace patcher

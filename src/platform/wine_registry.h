@@ -47,6 +47,11 @@ using RegistryOpener = std::function<std::unique_ptr<InputFile>()>;
 bool LookupWineKey(const RegistryOpener& open, const std::string& path,
                    WineKey* key);
 
+/// Opens HKEY_LOCAL_MACHINE\`path` from the registry file that `open` yields,
+/// as LookupWineKey finds it. Returns null when it is not found.
+std::unique_ptr<RegistryKey> OpenWineKey(const RegistryOpener& open,
+                                         const std::string& path);
+
 /// Reads value `name` (case-insensitive; the last one when a name repeats) of
 /// `key` with the contract of RegistryKey::Query in platform.h. A value whose
 /// data was dropped for size gives kRegMoreData.
