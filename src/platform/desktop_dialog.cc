@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -211,6 +212,18 @@ bool AnswerFromStatus(int wait_status, BoxType type, int* answer) {
   return true;
 }
 
+bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang) {
+  const char* name = lc_all && *lc_all       ? lc_all
+                     : lc_ctype && *lc_ctype ? lc_ctype
+                                             : lang;
+  if (!name) return false;
+  std::string lower;
+  for (const char* p = name; *p; ++p)
+    lower += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+  return lower.find("utf-8") != std::string::npos ||
+         lower.find("utf8") != std::string::npos;
+}
+
 int RunDialogProgram(const std::string& path,
                      const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -218,14 +231,27 @@ int RunDialogProgram(const std::string& path,
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  // zenity refuses text that its locale cannot read, and a launcher may
+  // start us without any locale at all.
+  static char kUtf8Locale[] = "LC_ALL=C.UTF-8";
+  std::vector<char*> env;
+  bool utf8 =
+      LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG"));
+  for (char** e = environ; *e; ++e) {
+    if (!utf8 && strncmp(*e, "LC_ALL=", 7) == 0) continue;
+    env.push_back(*e);
+  }
+  if (!utf8) env.push_back(kUtf8Locale);
+  env.push_back(nullptr);
+
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
   // The dialog's own output must not mix with the program's lines.
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid;
-  int err =
-      posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  int err = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(),
+                        env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) return -1;
   int status;

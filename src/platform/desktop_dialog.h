@@ -65,9 +65,15 @@ std::vector<std::string> DialogArguments(DialogProgram program,
 /// not shown.
 bool AnswerFromStatus(int wait_status, BoxType type, int* answer);
 
+/// Returns true when the locale that LC_ALL, LC_CTYPE and LANG (the first
+/// one set and not empty) name reads text as UTF-8.
+bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang);
+
 /// Runs `path` with `args` (args[0] is its name) without a shell, its
-/// standard output and error sent to /dev/null, and waits for it. Returns
-/// its wait status, or -1 when it could not be started.
+/// standard output and error sent to /dev/null, and waits for it. The
+/// dialog's texts are UTF-8: where the locale does not read UTF-8, the
+/// program runs with LC_ALL=C.UTF-8. Returns its wait status, or -1 when it
+/// could not be started.
 int RunDialogProgram(const std::string& path,
                      const std::vector<std::string>& args);
 

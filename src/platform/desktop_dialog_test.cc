@@ -148,6 +148,14 @@ TEST(TextToUtf8Test, ValidUtf8StaysOtherTextIsWindows1252) {
   EXPECT_EQ("a\xC3\xA2\xE2\x80\x9A", TextToUtf8("a\xE2\x82"));
 }
 
+TEST(LocaleIsUtf8Test, FirstSetVariableDecides) {
+  EXPECT_TRUE(LocaleIsUtf8(nullptr, nullptr, "en_US.UTF-8"));
+  EXPECT_TRUE(LocaleIsUtf8("", "de_DE.utf8", "C"));
+  EXPECT_FALSE(LocaleIsUtf8("C", "C.UTF-8", "en_US.UTF-8"));
+  EXPECT_FALSE(LocaleIsUtf8(nullptr, nullptr, "POSIX"));
+  EXPECT_FALSE(LocaleIsUtf8(nullptr, nullptr, nullptr));
+}
+
 TEST(DialogArgumentsTest, ZenityShowsTextLiterallyInOneArgument) {
   const char* text = "-x <b>&amp;\n\tC:\\Games";
   EXPECT_EQ(
