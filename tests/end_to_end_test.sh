@@ -3,27 +3,11 @@
 # a player runs it on Linux, and checks console lines, boxes, files and exit
 # statuses. Usage: end_to_end_test.sh path/to/patcher path/to/examples
 set -uo pipefail
-patcher=$(readlink -f "$1")
-examples=$(readlink -f "$2")
-work=$(mktemp -d)
-chmod 0755 "$work"
-trap 'rm -rf "$work"' EXIT
-failures=0 passed=0
+PATCHER=$1 EXAMPLES=$2
+# shellcheck source=tests/scratch_env.sh
+source "$(dirname "$0")/scratch_env.sh"
 
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-    fail "$1"; diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20
-  fi
-}
-
-fresh() {  # a new scratch prefix and patch folder
-  rm -rf "$work/prefix" "$work/patch"
-  cp -a "$examples/prefix" "$work/prefix"
-  cp -a "$examples/patch" "$work/patch"
-  game="$work/prefix/drive_c/Games/Torvane 2000"
-}
-
+# Unlike the shared run(), this one takes the answer and the environment.
 run() {  # run INPUT [env args]: runs in the patch folder, keeps out/err/status
   local input=$1
   shift
@@ -37,7 +21,6 @@ run() {  # run INPUT [env args]: runs in the patch folder, keeps out/err/status
 
 banner=$'Patcher 1.0\t\tNot made or supported by Quelvar\n   Written by the patcher team'
 question=$(printf 'Warning\nThis patch brings Torvane 2000 to version 1.1.\n\nIt replaces three files:\n\tgame.dat\n\tData\\maps.mix\n\tData\\sounds.mix\n\nClose the game before you go on. Apply the patch now?\n[y/N] ')
-dir='C:\Games\Torvane 2000'
 
 # Yes: every file lands, mis-cased names find the files on disk, the
 # read-only destination is made writable and replaced.
@@ -138,5 +121,4 @@ else
   echo "skipped: permission case (needs root to switch users)"
 fi
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish
