@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_util.h"
 #include "list/patch_list.h"
 #include "platform/platform.h"
 #include "run/check.h"
 #include "run/patch_run.h"
+#include "test_util.h"
 
 namespace patcher {
 namespace {
@@ -58,11 +58,12 @@ class FuzzPlatform : public Platform {
   }
   uint32_t ReadAttributes(const char*) override { return kAttributeArchive; }
   bool WriteAttributes(const char*, uint32_t) override { return true; }
-  std::unique_ptr<InputFile> OpenForReading(const char* path) override {
+  std::unique_ptr<InputFile> OpenForReading(const char* path,
+                                            std::string*) override {
     opened_.push_back(path);
     if (strcmp(path, kListName) == 0) {
       return std::unique_ptr<InputFile>(
-          new ChunkedFile(list_, chunk_, error_at_end_));
+          new MemoryInputFile(list_, chunk_, error_at_end_));
     }
     return std::unique_ptr<InputFile>(new MemoryInputFile(""));
   }

@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_util.h"
-#include "platform/posix_files.h"
-#include "platform/wine_path.h"
+#include "test_util.h"
+#include "text/text.h"
+#include "wine/host_path.h"
+#include "wine/windows_path.h"
 
 namespace patcher {
 namespace {
@@ -132,8 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // case, and a final '/' exactly when the path ends in a separator.
   std::string base;
   if (parsed.drive) {
-    base = g_prefix + "/dosdevices/" +
-           static_cast<char>(parsed.drive - 'A' + 'a') + ":";
+    base = g_prefix + "/dosdevices/" + ToLowerAscii(parsed.drive) + ":";
   } else if (parsed.rooted) {
     base = "";
   } else {
@@ -152,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(names.size() == parsed.components.size());
   for (size_t i = 0; i < names.size(); ++i) {
-    FUZZ_CHECK(FoldCase(names[i]) == FoldCase(parsed.components[i]));
+    FUZZ_CHECK(ToLowerAscii(names[i]) == ToLowerAscii(parsed.components[i]));
   }
   return 0;
 }

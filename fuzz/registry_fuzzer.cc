@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_util.h"
 #include "platform/platform.h"
-#include "platform/wine_registry.h"
+#include "test_util.h"
+#include "wine/registry.h"
 #include "run/check.h"
 
 namespace patcher {
@@ -45,7 +45,8 @@ class RegistryPlatform : public Platform {
   int ShowBox(const char*, const char*, BoxType) override { return 1; }
   uint32_t ReadAttributes(const char*) override { return kInvalidAttributes; }
   bool WriteAttributes(const char*, uint32_t) override { return false; }
-  std::unique_ptr<InputFile> OpenForReading(const char*) override {
+  std::unique_ptr<InputFile> OpenForReading(const char*,
+                                            std::string*) override {
     return std::unique_ptr<InputFile>(
         new MemoryInputFile("message\ntorvane.exe\n"));
   }
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int opens = 0;
   RegistryOpener open = [&]() -> std::unique_ptr<InputFile> {
     ++opens;
-    return std::unique_ptr<InputFile>(new ChunkedFile(file, chunk));
+    return std::unique_ptr<InputFile>(new MemoryInputFile(file, chunk));
   };
 
   // The installation directory as the pre-flight check finds it.

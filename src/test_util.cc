@@ -1,11 +1,89 @@
 #include "test_util.h"
 
+#include <dirent.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "list/patch_list.h"
 
 namespace patcher {
+
+ScratchDir::ScratchDir() {
+  umask(022);
+  char cwd[PATH_MAX];
+  EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  cwd_ = cwd;
+  char root[] = "/tmp/patcher-test-XXXXXX";
+  EXPECT_NE(mkdtemp(root), nullptr);
+  root_ = root;
+}
+
+ScratchDir::~ScratchDir() {
+  EXPECT_EQ(chdir(cwd_.c_str()), 0);
+  // Make every directory writable first, then remove children first.
+  nftw(
+      root_.c_str(),
+      [](const char* path, const struct stat* st, int, FTW*) {
+        if (S_ISDIR(st->st_mode)) chmod(path, 0700);
+        return 0;
+      },
+      16, FTW_PHYS);
+  nftw(
+      root_.c_str(),
+      [](const char* path, const struct stat*, int, FTW*) {
+        return remove(path);
+      },
+      16, FTW_PHYS | FTW_DEPTH);
+}
+
+std::string ScratchDir::Path(const std::string& rel) const {
+  return root_ + "/" + rel;
+}
+
+void ScratchDir::MakeDir(const std::string& rel, mode_t mode) {
+  EXPECT_EQ(mkdir(Path(rel).c_str(), 0700), 0) << rel;
+  EXPECT_EQ(chmod(Path(rel).c_str(), mode), 0) << rel;
+}
+
+void ScratchDir::Write(const std::string& rel, const std::string& data,
+                       mode_t mode) {
+  unlink(Path(rel).c_str());
+  std::ofstream(Path(rel), std::ios::binary) << data;
+  EXPECT_EQ(chmod(Path(rel).c_str(), mode), 0) << rel;
+}
+
+std::string ScratchDir::Read(const std::string& rel) const {
+  std::ostringstream data;
+  data << std::ifstream(Path(rel), std::ios::binary).rdbuf();
+  return data.str();
+}
+
+struct stat ScratchDir::Lstat(const std::string& rel) const {
+  struct stat st = {};
+  EXPECT_EQ(lstat(Path(rel).c_str(), &st), 0) << rel;
+  return st;
+}
+
+std::vector<std::string> ScratchDir::Names(const std::string& rel) const {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(Path(rel).c_str())) {
+    while (const dirent* e = readdir(d)) {
+      if (strcmp(e->d_name, ".") && strcmp(e->d_name, ".."))
+        names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 class FakePlatform::FakeKey : public RegistryKey {
  public:
@@ -52,8 +130,8 @@ std::unique_ptr<RegistryKey> FakePlatform::OpenKey(const char* subkey) {
 
 int FakePlatform::ShowBox(const char* text, const char* caption, BoxType type) {
   boxes_.push_back(Box{caption, text, type});
-  if (type != kBoxYesNo) return 1;
-  if (answers_.empty()) return 7;
+  if (type != kBoxYesNo) return kAnswerOk;
+  if (answers_.empty()) return kAnswerNo;
   int answer = answers_.front();
   answers_.erase(answers_.begin());
   return answer;
@@ -72,13 +150,16 @@ bool FakePlatform::WriteAttributes(const char* path, uint32_t attributes) {
   return true;
 }
 
-std::unique_ptr<InputFile> FakePlatform::OpenForReading(const char* path) {
+std::unique_ptr<InputFile> FakePlatform::OpenForReading(const char* path,
+                                                        std::string* error) {
   opened_.push_back(path);
-  if (strcmp(path, kListName) == 0 && fail_opens_after_ >= 0 &&
-      list_opens_++ >= fail_opens_after_)
-    return nullptr;
+  bool refused = strcmp(path, kListName) == 0 && fail_opens_after_ >= 0 &&
+                 list_opens_++ >= fail_opens_after_;
   auto it = files_.find(path);
-  if (it == files_.end()) return nullptr;
+  if (refused || it == files_.end()) {
+    if (error) *error = std::string("open(") + path + "): not found";
+    return nullptr;
+  }
   return std::unique_ptr<InputFile>(new MemoryInputFile(it->second));
 }
 

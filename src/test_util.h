@@ -1,16 +1,90 @@
+// Helpers shared by the tests and the fuzz targets: files in memory, and a
+// platform that records what a patch run did to it.
+
 #ifndef PATCHER_TEST_UTIL_H_
 #define PATCHER_TEST_UTIL_H_
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 
+/// Aborts with the failed condition, so that a fuzzer keeps the input.
+#define FUZZ_CHECK(cond)                                                       \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      abort();                                                                 \
+    }                                                                          \
+  } while (0)
+
 namespace patcher {
+
+/// An InputFile over bytes held in memory. It hands them out at most `chunk`
+/// at a time, so that every token can meet a buffer boundary, and fails with
+/// -1 instead of the end of the data when `error_at_end` is set.
+class MemoryInputFile : public InputFile {
+ public:
+  explicit MemoryInputFile(std::string data,
+                           size_t chunk = std::numeric_limits<size_t>::max(),
+                           bool error_at_end = false)
+      : data_(std::move(data)), chunk_(chunk), error_at_end_(error_at_end) {}
+  long Read(char* buf, size_t size) override {
+    size_t n = std::min({size, chunk_, data_.size() - pos_});
+    if (n == 0) return error_at_end_ && size > 0 ? -1 : 0;
+    memcpy(buf, data_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::string data_;
+  size_t chunk_;
+  bool error_at_end_;
+  size_t pos_ = 0;
+};
+
+/// A folder of its own for one test, under /tmp, with the umask 022. When
+/// destroyed it goes back to the working directory it was made in and
+/// removes the folder and all it holds, whatever their permissions. Derive a
+/// fixture from it to call its helpers directly; failures of its own calls
+/// fail the test.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& root() const { return root_; }
+  /// Returns the path of `rel` in the folder.
+  std::string Path(const std::string& rel) const;
+  void MakeDir(const std::string& rel, mode_t mode = 0755);
+  /// Writes `data` to a new file `rel` with the permissions `mode`.
+  void Write(const std::string& rel, const std::string& data,
+             mode_t mode = 0644);
+  std::string Read(const std::string& rel) const;
+  struct stat Lstat(const std::string& rel) const;
+  /// Returns the names in the folder `rel`, sorted.
+  std::vector<std::string> Names(const std::string& rel) const;
+
+ private:
+  std::string root_;
+  std::string cwd_;
+};
 
 /// A Platform that keeps files, attributes and registry keys in memory,
 /// answers Yes/No boxes as told, fails where told and records what was done
@@ -38,7 +112,8 @@ class FakePlatform : public Platform {
   int ShowBox(const char* text, const char* caption, BoxType type) override;
   uint32_t ReadAttributes(const char* path) override;
   bool WriteAttributes(const char* path, uint32_t attributes) override;
-  std::unique_ptr<InputFile> OpenForReading(const char* path) override;
+  std::unique_ptr<InputFile> OpenForReading(const char* path,
+                                            std::string* error) override;
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override;
   void AnnounceCopy(const char* source, const char* dest) override;

@@ -16,8 +16,8 @@ cmake --build build-fuzz-cov -j"$(nproc)" >/dev/null
 
 declare -A sources=(
   [list]="src/list/patch_list.cc src/run/check.cc src/run/patch_run.cc"
-  [registry]="src/platform/wine_registry.cc src/run/check.cc"
-  [path]="src/platform/wine_path.cc src/platform/posix_files.cc"
+  [registry]="src/wine/registry.cc src/run/check.cc"
+  [path]="src/wine/windows_path.cc src/wine/host_path.cc"
 )
 for t in "${targets[@]}"; do
   out=build-fuzz-cov/$t

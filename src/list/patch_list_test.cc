@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 namespace patcher {
 namespace {
 

@@ -1,3 +1,5 @@
+// The seam between the patch run and the operating system.
+
 #ifndef PATCHER_PLATFORM_PLATFORM_H_
 #define PATCHER_PLATFORM_PLATFORM_H_
 
@@ -5,14 +7,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 namespace patcher {
 
-/// Box types and the one answer that means Yes, numbered as Windows numbers
-/// them. Our own names: <windows.h> defines MB_OK and friends as macros.
+/// Box types and answers, numbered as Windows numbers them. Our own names:
+/// <windows.h> defines MB_OK, IDYES and friends as macros.
 enum BoxType : unsigned { kBoxOk = 0, kBoxYesNo = 4 };
-constexpr int kAnswerYes = 6;
+constexpr int kAnswerOk = 1;   // an OK box was closed
+constexpr int kAnswerYes = 6;  // the one answer that means Yes
+constexpr int kAnswerNo = 7;
 
 /// File attribute bits, numbered as Windows numbers them.
 constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
@@ -43,23 +46,6 @@ class InputFile {
   virtual long Read(char* buf, size_t size) = 0;
 };
 
-/// An InputFile over bytes held in memory (tests, fuzzing, fakes).
-class MemoryInputFile : public InputFile {
- public:
-  explicit MemoryInputFile(std::string data) : data_(std::move(data)) {}
-  long Read(char* buf, size_t size) override {
-    size_t n = data_.size() - pos_;
-    if (n > size) n = size;
-    data_.copy(buf, n, pos_);
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-
- private:
-  std::string data_;
-  size_t pos_ = 0;
-};
-
 /// An open registry key under HKEY_LOCAL_MACHINE; closed when destroyed.
 class RegistryKey {
  public:
@@ -80,7 +66,7 @@ class RegistryKey {
 /// working directory). Abstract so that the run can be tested against a fake.
 ///
 /// Real implementations: platform_win32.cc (the Win32 API) and
-/// platform_posix.cc (a Wine or Proton prefix seen from Linux); CMake builds
+/// platform_linux.cc (a Wine or Proton prefix seen from Linux); CMake builds
 /// one of them. The fake is FakePlatform in test_util.h.
 class Platform {
  public:
@@ -104,8 +90,10 @@ class Platform {
   virtual bool WriteAttributes(const char* path, uint32_t attributes) = 0;
 
   /// Opens `path` for reading. Returns null when it cannot be opened for any
-  /// reason: absent, a directory, or refused.
-  virtual std::unique_ptr<InputFile> OpenForReading(const char* path) = 0;
+  /// reason: absent, a directory, or refused; `*error`, when `error` is not
+  /// null, then names the failed call, the path and the reason.
+  virtual std::unique_ptr<InputFile> OpenForReading(const char* path,
+                                                    std::string* error) = 0;
 
   /// Copies `source` to `dest`, replacing an existing `dest` atomically: the
   /// destination's directory must exist and a read-only destination is
@@ -119,9 +107,10 @@ class Platform {
 
   /// Announces that CopyOver(source, dest) follows, after the copies
   /// announced before it, so that the platform may start its work early
-  /// (copy the data beside `dest`, flush many files at once). Nothing may
-  /// become visible before that CopyOver, and its checks and result stay as
-  /// if nothing had been announced. The default does nothing.
+  /// (copy the data beside `dest`, flush many files at once). While copies
+  /// are announced and not yet made, each CopyOver is the first of them.
+  /// Nothing may become visible before that CopyOver, and its checks and
+  /// result stay as if nothing had been announced. The default does nothing.
   virtual void AnnounceCopy(const char* source, const char* dest) {
     (void)source;
     (void)dest;

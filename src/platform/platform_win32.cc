@@ -18,7 +18,8 @@ namespace patcher {
 
 // platform.h numbers these as Windows does, so values pass through as they are.
 static_assert(kBoxOk == MB_OK && kBoxYesNo == MB_YESNO, "box types");
-static_assert(kAnswerYes == IDYES, "Yes answer");
+static_assert(kAnswerOk == IDOK && kAnswerYes == IDYES && kAnswerNo == IDNO,
+              "answers");
 static_assert(kInvalidAttributes == INVALID_FILE_ATTRIBUTES &&
                   kAttributeReadOnly == FILE_ATTRIBUTE_READONLY &&
                   kAttributeHidden == FILE_ATTRIBUTE_HIDDEN &&
@@ -222,16 +223,22 @@ class Win32Platform : public Platform {
     return SetFileAttributesA(path, attributes) != 0;
   }
 
-  std::unique_ptr<InputFile> OpenForReading(const char* path) override {
+  std::unique_ptr<InputFile> OpenForReading(const char* path,
+                                            std::string* error) override {
     UniqueHandle file(
         CreateFileA(path, GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return nullptr;
+    DWORD failure = file.valid() ? 0 : GetLastError();
     // Windows refuses to open a directory this way; make sure of it.
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (failure == 0 && !GetFileInformationByHandle(file.get(), &info))
+      failure = GetLastError();
+    if (failure == 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      failure = ERROR_ACCESS_DENIED;
+    if (failure != 0) {
+      if (error) *error = WindowsError(std::string("CreateFileA(") + path + ")",
+                                       failure);
       return nullptr;
     }
     return std::make_unique<Win32InputFile>(std::move(file));

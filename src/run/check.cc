@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "list/patch_list.h"
 
@@ -72,8 +74,9 @@ bool find_install_dir(Platform* platform, const char* exe_name,
 }  // namespace
 
 int check_patch(Platform* platform, char* message, size_t message_capacity,
-                char* install_dir, size_t install_dir_capacity) {
-  std::unique_ptr<InputFile> file = platform->OpenForReading(kListName);
+                char* install_dir, size_t install_dir_capacity,
+                std::vector<std::string>* missing) {
+  std::unique_ptr<InputFile> file = platform->OpenForReading(kListName, nullptr);
   if (!file) return CHECK_MISSING_FILES;
   ListReader list(std::move(file));
 
@@ -88,13 +91,17 @@ int check_patch(Platform* platform, char* message, size_t message_capacity,
 
   // Every source is tried, so that all of them are opened once even when an
   // early one is missing.
-  int missing = 0;
+  int missing_flag = 0;
   char line[kLineCapacity];
   Entry entry;
   while (next_entry(&list, line, sizeof line, &entry)) {
-    if (!platform->OpenForReading(entry.source)) missing = 1;
+    std::string error;
+    if (!platform->OpenForReading(entry.source, &error)) {
+      missing_flag = 1;
+      if (missing) missing->push_back(error);
+    }
   }
-  return missing ? CHECK_MISSING_FILES : CHECK_OK;
+  return missing_flag ? CHECK_MISSING_FILES : CHECK_OK;
 }
 
 }  // namespace patcher

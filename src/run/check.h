@@ -2,6 +2,8 @@
 #define PATCHER_RUN_CHECK_H_
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,9 +23,12 @@ enum CheckResult {
 /// and puts it into `install_dir` as the registry stores it, and tries to
 /// open every source the list names. Returns the first failing stage's
 /// result, or CHECK_OK. Shows and writes nothing; the list is closed again
-/// on return.
+/// on return. When `missing` is not null, each source that does not open
+/// adds to it, in list order, the platform's text naming the failed call,
+/// the path and the reason.
 int check_patch(Platform* platform, char* message, size_t message_capacity,
-                char* install_dir, size_t install_dir_capacity);
+                char* install_dir, size_t install_dir_capacity,
+                std::vector<std::string>* missing = nullptr);
 
 }  // namespace patcher
 

@@ -27,10 +27,12 @@ class CheckTest : public testing::Test {
   int Check() {
     strcpy(message_, "stale");
     strcpy(dir_, "stale");
+    missing_.clear();
     return check_patch(&platform_, message_, sizeof message_, dir_,
-                       sizeof dir_);
+                       sizeof dir_, &missing_);
   }
   FakePlatform platform_;
+  std::vector<std::string> missing_;
   char message_[1024];
   char dir_[1024];
 };
@@ -129,9 +131,14 @@ TEST_F(CheckTest, EverySourceIsTriedBeforeMissingFilesIsReported) {
   EXPECT_EQ(CHECK_MISSING_FILES, Check());
   EXPECT_EQ(12u, platform_.opened_.size());
   EXPECT_EQ("nocomma", platform_.opened_.back());
+  // Each missing source is named, in list order, as the platform tells it.
+  EXPECT_EQ(std::vector<std::string>(
+                {"open(f3): not found", "open(f7): not found"}),
+            missing_);
 
   platform_.files_["f3"] = platform_.files_["f7"] = "x";
   EXPECT_EQ(CHECK_OK, Check());
+  EXPECT_TRUE(missing_.empty());
 }
 
 TEST_F(CheckTest, DirectoryIsLookedUpBeforeSourcesAndHeaderOnlyListIsOk) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "list/patch_list.h"
 #include "run/check.h"
@@ -19,9 +20,9 @@ const char kCopyErrorPrefix[] = "Could not copy file: ";
 /// How many entries the copy pass reads ahead of the one it copies.
 constexpr size_t kEntriesAhead = 64;
 
-/// An entry read ahead: its source, and its destination path when the line
-/// names a destination.
-struct Ahead {
+/// An entry read ahead of the one being copied: its source, and its
+/// destination path when the line names a destination.
+struct PendingEntry {
   std::string source;
   bool has_dest = false;
   std::string dest_path;
@@ -51,7 +52,8 @@ void show_copy_error(Platform* platform, const char* what) {
 /// Copies every entry of the list into `install_dir`. Returns 1 if any copy
 /// failed or the list could not be opened again, else 0.
 int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
-  std::unique_ptr<InputFile> file = platform->OpenForReading(kListName);
+  std::unique_ptr<InputFile> file =
+      platform->OpenForReading(kListName, nullptr);
   if (!file) {
     // It opened moments ago in the check; copying nothing now is a failure,
     // not a success.
@@ -67,7 +69,7 @@ int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
 
   // Entries are read a few ahead of the one being copied, and their copies
   // announced, so that the platform can start on them early.
-  std::deque<Ahead> ahead;
+  std::deque<PendingEntry> ahead;
   bool more = true;
   int failed = 0;
   for (;;) {
@@ -76,7 +78,7 @@ int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
       Entry entry;
       more = next_entry(&list, line, sizeof line, &entry);
       if (!more) break;
-      Ahead next;
+      PendingEntry next;
       next.source = entry.source;
       next.has_dest = entry.dest != nullptr;
       if (next.has_dest) {
@@ -89,7 +91,7 @@ int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
       ahead.push_back(std::move(next));
     }
     if (ahead.empty()) break;
-    Ahead entry = std::move(ahead.front());
+    PendingEntry entry = std::move(ahead.front());
     ahead.pop_front();
     const char* source = entry.source.c_str();
     const char* dest_path = entry.dest_path.c_str();
@@ -126,8 +128,13 @@ int run_patch(Platform* platform, FILE* out) {
 
   char message[kLineCapacity];
   char install_dir[kLineCapacity];
+  // "Which file is missing?" is answered on standard error; the box's text
+  // stays as it is.
+  std::vector<std::string> missing;
   int result = check_patch(platform, message, sizeof message, install_dir,
-                           sizeof install_dir);
+                           sizeof install_dir, &missing);
+  for (const std::string& error : missing)
+    fprintf(stderr, "patcher: %s\n", error.c_str());
   if (result != CHECK_OK) {
     platform->ShowBox(check_error_text(result), "Error", kBoxOk);
     return -result;

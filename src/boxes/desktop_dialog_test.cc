@@ -1,4 +1,4 @@
-#include "platform/desktop_dialog.h"
+#include "boxes/desktop_dialog.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -137,17 +137,6 @@ TEST_F(FindProgramTest, FirstExecutableFileInAnAbsoluteFolder) {
   EXPECT_EQ("", relative);
 }
 
-TEST(TextToUtf8Test, ValidUtf8StaysOtherTextIsWindows1252) {
-  EXPECT_EQ("plain <b>&\\n", TextToUtf8("plain <b>&\\n"));
-  EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC", TextToUtf8("caf\xC3\xA9 \xE2\x82\xAC"));
-  EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC \xC2\x81",
-            TextToUtf8("caf\xE9 \x80 \x81"));
-  // Overlong forms, surrogates and cut sequences are not UTF-8.
-  EXPECT_EQ("\xC3\x80\xC2\xAF", TextToUtf8("\xC0\xAF"));
-  EXPECT_EQ("\xC3\xAD\xC2\xA0\xE2\x82\xAC", TextToUtf8("\xED\xA0\x80"));
-  EXPECT_EQ("a\xC3\xA2\xE2\x80\x9A", TextToUtf8("a\xE2\x82"));
-}
-
 TEST(LocaleIsUtf8Test, FirstSetVariableDecides) {
   EXPECT_TRUE(LocaleIsUtf8(nullptr, nullptr, "en_US.UTF-8"));
   EXPECT_TRUE(LocaleIsUtf8("", "de_DE.utf8", "C"));
@@ -207,9 +196,9 @@ TEST_F(DesktopDialogsTest, RunsTheProgramWithoutAShellAndReadsItsStatus) {
 
   Write("fake.status", "exit 1", 0644);
   ASSERT_TRUE(dialogs.Show("t", "Warning", kBoxYesNo, &answer));
-  EXPECT_EQ(7, answer);
+  EXPECT_EQ(kAnswerNo, answer);
   ASSERT_TRUE(dialogs.Show("t", "Error", kBoxOk, &answer));
-  EXPECT_EQ(1, answer);
+  EXPECT_EQ(kAnswerOk, answer);
 
   // A program that fails or is killed showed nothing: the console takes over.
   Write("fake.status", "exit 255", 0644);

@@ -1,4 +1,4 @@
-#include "platform/wine_path.h"
+#include "wine/windows_path.h"
 
 #include <cstring>
 #include <string>
@@ -63,14 +63,6 @@ bool ParseWindowsPath(const std::string& path, WindowsPath* out) {
     names.push_back(name);
   }
   return true;
-}
-
-std::string FoldCase(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
 }
 
 }  // namespace patcher

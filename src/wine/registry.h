@@ -1,5 +1,8 @@
-#ifndef PATCHER_PLATFORM_WINE_REGISTRY_H_
-#define PATCHER_PLATFORM_WINE_REGISTRY_H_
+// Reading HKEY_LOCAL_MACHINE from a Wine prefix's system.reg, as Wine
+// saved it, the way a 32-bit Windows program sees it.
+
+#ifndef PATCHER_WINE_REGISTRY_H_
+#define PATCHER_WINE_REGISTRY_H_
 
 #include <cstdint>
 #include <functional>
@@ -60,4 +63,4 @@ long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
 
 }  // namespace patcher
 
-#endif  // PATCHER_PLATFORM_WINE_REGISTRY_H_
+#endif  // PATCHER_WINE_REGISTRY_H_

@@ -1,8 +1,10 @@
-#include "platform/wine_registry.h"
+#include "wine/registry.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+
+#include "test_util.h"
 
 namespace patcher {
 namespace {

@@ -1,5 +1,8 @@
-#ifndef PATCHER_PLATFORM_DESKTOP_DIALOG_H_
-#define PATCHER_PLATFORM_DESKTOP_DIALOG_H_
+// Boxes as desktop dialogs (zenity, else kdialog) for the Linux build when
+// it is started without a terminal, from a file manager or a launcher.
+
+#ifndef PATCHER_BOXES_DESKTOP_DIALOG_H_
+#define PATCHER_BOXES_DESKTOP_DIALOG_H_
 
 #include <string>
 #include <utility>
@@ -45,10 +48,6 @@ DialogProgram ChooseDialogProgram(const DesktopFacts& facts);
 /// entries are skipped), or the empty text when there is none or `path` is
 /// null.
 std::string FindProgram(const char* name, const char* path);
-
-/// Returns `text` as UTF-8: unchanged when it is valid UTF-8, otherwise its
-/// bytes read as Windows-1252, the code page patch lists are written in.
-std::string TextToUtf8(const std::string& text);
 
 /// Returns the arguments, the program's name first, that show a box with
 /// `program` (not kNone): the caption as title, the text shown literally,
@@ -104,4 +103,4 @@ class DesktopDialogs {
 
 }  // namespace patcher
 
-#endif  // PATCHER_PLATFORM_DESKTOP_DIALOG_H_
+#endif  // PATCHER_BOXES_DESKTOP_DIALOG_H_

@@ -1,4 +1,4 @@
-#include "platform/wine_path.h"
+#include "wine/windows_path.h"
 
 #include <gtest/gtest.h>
 
@@ -61,12 +61,6 @@ TEST(ParseWindowsPathTest, RejectsPathsNamingNoFileOnADrive) {
     EXPECT_EQ(Parsed(path), "invalid") << path;
   }
   EXPECT_EQ(Parsed(std::string("a\0b", 3)), "invalid");
-}
-
-TEST(FoldCaseTest, FoldsAsciiLettersOnly) {
-  EXPECT_EQ(FoldCase("MOVE.Txt"), "move.txt");
-  EXPECT_EQ(FoldCase("@[`{AZ"), "@[`{az");
-  EXPECT_EQ(FoldCase("\xC3\x84X"), "\xC3\x84x");
 }
 
 }  // namespace

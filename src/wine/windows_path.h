@@ -1,5 +1,7 @@
-#ifndef PATCHER_PLATFORM_WINE_PATH_H_
-#define PATCHER_PLATFORM_WINE_PATH_H_
+// Windows paths taken apart by Windows' rules, as text: no disk is read.
+
+#ifndef PATCHER_WINE_WINDOWS_PATH_H_
+#define PATCHER_WINE_WINDOWS_PATH_H_
 
 #include <string>
 #include <vector>
@@ -32,11 +34,6 @@ struct WindowsPath {
 /// character Windows forbids in names (`<>:"|?*` and control characters).
 bool ParseWindowsPath(const std::string& path, WindowsPath* out);
 
-/// Returns `name` with ASCII letters in lower case and all other bytes as
-/// they are. Two names match ignoring case, as names on a Windows drive do,
-/// exactly when they fold to the same text.
-std::string FoldCase(const std::string& name);
-
 }  // namespace patcher
 
-#endif  // PATCHER_PLATFORM_WINE_PATH_H_
+#endif  // PATCHER_WINE_WINDOWS_PATH_H_

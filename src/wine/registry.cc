@@ -1,7 +1,10 @@
-#include "platform/wine_registry.h"
+#include "wine/registry.h"
 
 #include <cstring>
+#include <string_view>
 #include <utility>
+
+#include "text/text.h"
 
 namespace patcher {
 
@@ -31,17 +34,6 @@ int HexDigit(int c) {
 
 bool IsStringType(uint32_t type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
-
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-bool EqualsIgnoreCase(const char* a, size_t a_size, const char* b,
-                      size_t b_size) {
-  if (a_size != b_size) return false;
-  for (size_t i = 0; i < a_size; ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
 }
 
 /// Reads an InputFile in chunks, a byte or a line at a time. A read error
@@ -167,61 +159,30 @@ class Sink {
 
   /// Takes one UTF-16 unit; a lone surrogate becomes U+FFFD.
   void Unit(uint16_t u) {
-    if (high_ != 0) {
-      uint16_t high = high_;
-      high_ = 0;
-      if (u >= 0xDC00 && u <= 0xDFFF) {
-        Encode(0x10000 + ((high - 0xD800u) << 10) + (u - 0xDC00u));
-        return;
-      }
-      Encode(0xFFFD);
-    }
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      high_ = u;
-    } else {
-      Encode(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
-    }
+    uint32_t cps[2];
+    for (int i = 0, n = utf16_decoder_.Put(u, cps); i < n; ++i) Encode(cps[i]);
   }
 
   /// Takes one code point read from UTF-8 text.
   void CodePoint(uint32_t cp) {
-    if (high_ != 0) Encode(0xFFFD);
-    high_ = 0;
+    uint32_t alone;
+    if (utf16_decoder_.Finish(&alone)) Encode(alone);
     Encode(cp);
   }
 
   /// Ends the data (an odd last UTF-16 byte is dropped, as
   /// RegQueryValueExA drops it). Returns its full size.
   uint64_t Finish() {
-    if (high_ != 0) Encode(0xFFFD);
-    high_ = 0;
+    uint32_t alone;
+    if (utf16_decoder_.Finish(&alone)) Encode(alone);
     return size_;
   }
 
  private:
   void Encode(uint32_t cp) {
-    char b[4];
-    size_t n;
-    if (cp < 0x80) {
-      b[0] = static_cast<char>(cp);
-      n = 1;
-    } else if (cp < 0x800) {
-      b[0] = static_cast<char>(0xC0 | cp >> 6);
-      b[1] = static_cast<char>(0x80 | (cp & 0x3F));
-      n = 2;
-    } else if (cp < 0x10000) {
-      b[0] = static_cast<char>(0xE0 | cp >> 12);
-      b[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      b[2] = static_cast<char>(0x80 | (cp & 0x3F));
-      n = 3;
-    } else {
-      b[0] = static_cast<char>(0xF0 | cp >> 18);
-      b[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-      b[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      b[3] = static_cast<char>(0x80 | (cp & 0x3F));
-      n = 4;
-    }
-    Put(b, n);
+    std::string utf8;
+    AppendUtf8(cp, &utf8);
+    Put(utf8.data(), utf8.size());
   }
 
   void Put(const char* p, size_t n) {
@@ -238,32 +199,21 @@ class Sink {
   uint64_t limit_;
   uint64_t size_ = 0;
   int low_byte_ = -1;
-  uint16_t high_ = 0;
+  Utf16Decoder utf16_decoder_;
 };
 
 /// Reads one UTF-8 sequence whose first byte `lead` is consumed; an invalid
-/// one becomes U+FFFD.
+/// one becomes U+FFFD, and only the bytes that belong to it are consumed.
 void ReadUtf8(Scanner* in, int lead, Sink* sink) {
-  int more;
+  char bytes[4] = {static_cast<char>(lead)};
+  size_t want = Utf8SequenceLength(static_cast<unsigned char>(lead));
+  size_t have = 1;
+  for (int c; have < want && (c = in->Peek()) >= 0 && (c & 0xC0) == 0x80;)
+    bytes[have++] = static_cast<char>(in->Get());
   uint32_t cp;
-  uint32_t min;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    more = 1, cp = lead & 0x1F, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    more = 2, cp = lead & 0x0F, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    more = 3, cp = lead & 0x07, min = 0x10000;
-  } else {
-    return sink->CodePoint(0xFFFD);
-  }
-  for (; more > 0; --more) {
-    int c = in->Peek();
-    if (c < 0 || (c & 0xC0) != 0x80) return sink->CodePoint(0xFFFD);
-    in->Get();
-    cp = cp << 6 | (c & 0x3F);
-  }
-  bool valid = cp >= min && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-  sink->CodePoint(valid ? cp : 0xFFFD);
+  if (DecodeUtf8(std::string_view(bytes, have), &cp) == 0)
+    cp = kReplacementCharacter;
+  sink->CodePoint(cp);
 }
 
 /// Returns the character that the escape `\c` stands for when `c` is not a
@@ -475,8 +425,8 @@ size_t MatchPath(const std::string& path,
   for (size_t i = 0; i < want.size(); ++i) {
     size_t end = path.find('\\', pos);
     if (end == std::string::npos) end = path.size();
-    if (!EqualsIgnoreCase(path.data() + pos, end - pos, want[i].data(),
-                          want[i].size())) {
+    if (!EqualsIgnoringAsciiCase(
+            std::string_view(path).substr(pos, end - pos), want[i])) {
       return 0;
     }
     if (end == path.size()) return i + 1;
@@ -486,9 +436,8 @@ size_t MatchPath(const std::string& path,
 }
 
 const WineValue* FindValue(const WineKey& key, const char* name) {
-  size_t size = strlen(name);
   for (auto it = key.values.rbegin(); it != key.values.rend(); ++it) {
-    if (EqualsIgnoreCase(it->name.data(), it->name.size(), name, size)) {
+    if (EqualsIgnoringAsciiCase(it->name, name)) {
       return &*it;
     }
   }
@@ -502,14 +451,12 @@ bool FollowLink(const WineKey& link, const std::vector<std::string>& want,
                 size_t depth, std::vector<std::string>* target) {
   const WineValue* value = FindValue(link, kLinkValueName);
   if (value == nullptr || value->data.size() != value->size) return false;
-  std::string text;
-  Sink sink(&text, true, kMaxName);
-  for (char c : value->data) sink.Byte(static_cast<uint8_t>(c));
-  sink.Finish();
+  std::string text = Utf16LeToUtf8(value->data);
   while (!text.empty() && text.back() == '\0') text.pop_back();
   size_t prefix = sizeof(kMachinePrefix) - 1;
-  if (text.size() < prefix ||
-      !EqualsIgnoreCase(text.data(), prefix, kMachinePrefix, prefix)) {
+  if (text.size() > kMaxName || text.size() < prefix ||
+      !EqualsIgnoringAsciiCase(std::string_view(text).substr(0, prefix),
+                               kMachinePrefix)) {
     return false;
   }
   *target = SplitPath(text.substr(prefix));
@@ -535,7 +482,7 @@ bool MayMatch(const char* text, size_t size,
       pos = 0;
       ++i;
     } else if (c == '\n' || pos == want[part].size() ||
-               FoldCase(c) != FoldCase(want[part][pos])) {
+               ToLowerAscii(c) != ToLowerAscii(want[part][pos])) {
       return false;
     } else {
       ++pos;
@@ -606,7 +553,7 @@ bool ReadHeader(Scanner* in, bool* win64) {
 }
 
 bool IsNamed(const std::string& part, const char* name) {
-  return EqualsIgnoreCase(part.data(), part.size(), name, strlen(name));
+  return EqualsIgnoringAsciiCase(part, name);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/platform_posix.h"
+#include "boxes/console_box.h"
 
 #include <gtest/gtest.h>
 
@@ -7,14 +7,6 @@
 
 namespace patcher {
 namespace {
-
-TEST(FindWinePrefixTest, WinePrefixThenProtonThenHome) {
-  EXPECT_EQ("/p", FindWinePrefix("/p", "/steam/42", "/home/u"));
-  EXPECT_EQ("/steam/42/pfx", FindWinePrefix("", "/steam/42", "/home/u"));
-  EXPECT_EQ("/steam/42/pfx", FindWinePrefix(nullptr, "/steam/42", "/home/u"));
-  EXPECT_EQ("/home/u/.wine", FindWinePrefix(nullptr, "", "/home/u"));
-  EXPECT_EQ("", FindWinePrefix(nullptr, nullptr, nullptr));
-}
 
 /// Shows one box with `input` on standard input; returns the answer and
 /// keeps what was written.
@@ -46,7 +38,7 @@ TEST(ConsoleBoxTest, OnlyYOrYesInAnyCaseIsYes) {
 
 TEST(ConsoleBoxTest, CaptionLineThenTextAsItStands) {
   std::string written;
-  EXPECT_EQ(1, Box("Line one\n\tTabbed", kBoxOk, "y\n", &written));
+  EXPECT_EQ(kAnswerOk, Box("Line one\n\tTabbed", kBoxOk, "y\n", &written));
   EXPECT_EQ("Warning\nLine one\n\tTabbed\n", written);
 }
 

@@ -3,7 +3,7 @@
 // unseen and a question would read the end of input. The dialog program is
 // started without a shell; every text reaches it as one argument.
 
-#include "platform/desktop_dialog.h"
+#include "boxes/desktop_dialog.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,12 +12,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "text/text.h"
 
 extern char** environ;
 
@@ -25,56 +26,7 @@ namespace patcher {
 
 namespace {
 
-constexpr int kAnswerNo = 7;  // IDNO
-constexpr int kAnswerOk = 1;  // IDOK
-
 bool IsSet(const char* value) { return value && *value; }
-
-// Returns the length of the valid UTF-8 sequence at `s`, or 0.
-size_t Utf8SequenceLength(const unsigned char* s, size_t left) {
-  unsigned char c = s[0];
-  if (c < 0x80) return 1;
-  size_t len;
-  unsigned min;
-  unsigned cp;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2, min = 0x80, cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3, min = 0x800, cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4, min = 0x10000, cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (left < len) return 0;
-  for (size_t i = 1; i < len; ++i) {
-    if ((s[i] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (s[i] & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-void AppendUtf8(unsigned cp, std::string* out) {
-  if (cp < 0x80) {
-    *out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *out += static_cast<char>(0xC0 | (cp >> 6));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *out += static_cast<char>(0xE0 | (cp >> 12));
-    *out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the
-// code point of the same number, as Windows maps them.
-constexpr unsigned short kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Text for kdialog, whose labels take rich text when it looks like markup:
 // always rich text, with every character escaped and white space kept.
@@ -154,29 +106,6 @@ std::string FindProgram(const char* name, const char* path) {
   }
 }
 
-std::string TextToUtf8(const std::string& text) {
-  const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
-  bool valid = true;
-  for (size_t i = 0; i < text.size();) {
-    size_t len = Utf8SequenceLength(s + i, text.size() - i);
-    if (len == 0) {
-      valid = false;
-      break;
-    }
-    i += len;
-  }
-  if (valid) return text;
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 0x80 && c < 0xA0) {
-      AppendUtf8(kCp1252High[c - 0x80], &out);
-    } else {
-      AppendUtf8(c, &out);
-    }
-  }
-  return out;
-}
-
 std::vector<std::string> DialogArguments(DialogProgram program,
                                          const char* text, const char* caption,
                                          BoxType type) {
@@ -217,9 +146,7 @@ bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang) {
                      : lc_ctype && *lc_ctype ? lc_ctype
                                              : lang;
   if (!name) return false;
-  std::string lower;
-  for (const char* p = name; *p; ++p)
-    lower += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+  std::string lower = ToLowerAscii(name);
   return lower.find("utf-8") != std::string::npos ||
          lower.find("utf8") != std::string::npos;
 }

@@ -1,0 +1,142 @@
+#include "text/text.h"
+
+#include <string>
+#include <string_view>
+
+namespace patcher {
+
+namespace {
+
+bool IsSurrogate(uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the
+// code point of the same number, as Windows maps them. The other bytes are
+// their own code points.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+std::string ToLowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = ToLowerAscii(c);
+  return lower;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+size_t Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+size_t DecodeUtf8(std::string_view text, uint32_t* code_point) {
+  if (text.empty()) return 0;
+  unsigned char lead = static_cast<unsigned char>(text[0]);
+  size_t len = Utf8SequenceLength(lead);
+  if (len == 0 || text.size() < len) return 0;
+  static constexpr unsigned char kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+  uint32_t cp = lead & kLeadBits[len];
+  for (size_t i = 1; i < len; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (c & 0x3F);
+  }
+  if (cp < kMin[len] || cp > 0x10FFFF || IsSurrogate(cp)) return 0;
+  *code_point = cp;
+  return len;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  uint32_t cp;
+  for (size_t i = 0; i < text.size();) {
+    size_t len = DecodeUtf8(text.substr(i), &cp);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+void AppendUtf8(uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    *out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out += static_cast<char>(0xC0 | cp >> 6);
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out += static_cast<char>(0xE0 | cp >> 12);
+    *out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | cp >> 18);
+    *out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    *out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+int Utf16Decoder::Put(uint16_t unit, uint32_t out[2]) {
+  int n = 0;
+  if (high_ != 0) {
+    uint16_t high = high_;
+    high_ = 0;
+    if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      out[0] = 0x10000 + ((high - 0xD800u) << 10) + (unit - 0xDC00u);
+      return 1;
+    }
+    out[n++] = kReplacementCharacter;
+  }
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    high_ = unit;
+  } else {
+    out[n++] = IsSurrogate(unit) ? kReplacementCharacter : unit;
+  }
+  return n;
+}
+
+int Utf16Decoder::Finish(uint32_t* out) {
+  if (high_ == 0) return 0;
+  high_ = 0;
+  *out = kReplacementCharacter;
+  return 1;
+}
+
+std::string Utf16LeToUtf8(std::string_view data) {
+  std::string out;
+  Utf16Decoder decoder;
+  uint32_t cps[2];
+  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+    uint16_t unit = static_cast<unsigned char>(data[i]) |
+                    static_cast<unsigned char>(data[i + 1]) << 8;
+    for (int k = 0, n = decoder.Put(unit, cps); k < n; ++k)
+      AppendUtf8(cps[k], &out);
+  }
+  if (decoder.Finish(cps)) AppendUtf8(cps[0], &out);
+  return out;
+}
+
+std::string TextToUtf8(std::string_view text) {
+  if (IsValidUtf8(text)) return std::string(text);
+  std::string out;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte,
+               &out);
+  }
+  return out;
+}
+
+}  // namespace patcher
