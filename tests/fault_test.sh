@@ -7,13 +7,9 @@
 # or new, never half-written) and that no temporary file is left behind.
 # Usage: fault_test.sh path/to/patcher path/to/examples
 set -uo pipefail
-PATCHER=$1 EXAMPLES=$2
-# shellcheck source=tests/scratch_env.sh
-source "$(dirname "$0")/scratch_env.sh"
-
-# Runs the program as an ordinary user, which permission bits bind.
-as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
-can_switch_user() { command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; }
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
+use_examples "$1" "$2"
 
 # The disk fills up while maps.mix is copied (a 1 MiB file-size limit and a
 # 3 MiB source): with SIGXFSZ ignored the write fails and the run goes on.
@@ -53,7 +49,7 @@ check "killed: no progress past maps.mix" "" "$(grep 'sounds.mix$' <<<"$out")"
 
 # A destination that is a directory fails, however it is written.
 fresh
-list 'game.dat,Data' 'maps.mix,Data\' 'sounds\sounds.mix,Data\sounds.mix'
+list 'game.dat,Data' "maps.mix,Data\\" 'sounds\sounds.mix,Data\sounds.mix'
 before=$(snapshot)
 run
 check "directory: status" 1 "$status"
@@ -104,8 +100,7 @@ run_removing() {
   exec 3>&-
   status=0
   wait "$pid" || status=$?
-  out=$(cat "$work/out")
-  err=$(cat "$work/err")
+  keep_output
   rm "$work/answer"
 }
 
@@ -217,4 +212,4 @@ else
   echo "skipped: permission cases (need root to switch users)"
 fi
 
-finish
+summary
