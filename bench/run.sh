@@ -25,7 +25,7 @@ done
 [ -n "$reps" ] || reps=$((quick ? 2 : 5))
 wants() { [[ ",$only," == *",$1,"* ]]; }
 
-"$root/tools/install_deps.sh" cmake g++
+"$root/tools/install_deps.sh" --check bench
 build=$root/build-bench
 cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   ${PATCHER_WERROR:+-DPATCHER_WERROR=ON} >/dev/null

@@ -14,7 +14,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(list registry path)
 
-tools/install_deps.sh cmake clang libclang-rt-dev
+tools/install_deps.sh --check fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" >/dev/null
 

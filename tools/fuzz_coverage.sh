@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(list registry path)
-tools/install_deps.sh cmake clang libclang-rt-dev llvm
+tools/install_deps.sh --check coverage
 cmake -S . -B build-fuzz-cov -DCMAKE_CXX_COMPILER=clang++ -DPATCHER_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null

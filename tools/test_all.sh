@@ -4,8 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-tools/install_deps.sh make cmake g++ libgtest-dev g++-mingw-w64-x86-64 wine64 fonts-wine xvfb
-tools/install_deps.sh zenity xdotool netpbm  # the desktop dialog test
+tools/install_deps.sh all
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
