@@ -41,6 +41,6 @@ for i in "${!targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
   printf '%-8s %s: %s runs in %ss, %s, corpus %s\n' "$t" "$result" \
-    "${runs:-?}" "$seconds" "${cov:-?}" "$(ls "build-fuzz/corpus/$t" | wc -l)"
+    "${runs:-?}" "$seconds" "${cov:-?}" "$(find "build-fuzz/corpus/$t" -type f | wc -l)"
 done
 exit $status

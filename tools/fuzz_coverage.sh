@@ -26,8 +26,8 @@ for t in "${targets[@]}"; do
   LLVM_PROFILE_FILE="$out.profraw" "build-fuzz-cov/fuzz/${t}_fuzzer" -runs=0 \
     "build-fuzz/corpus/$t" "fuzz/corpus/$t" >/dev/null 2>&1
   llvm-profdata merge -sparse "$out.profraw" -o "$out.profdata"
-  echo "== $t ($(ls "build-fuzz/corpus/$t" "fuzz/corpus/$t" | wc -l) inputs)"
-  # shellcheck disable=SC2086
+  echo "== $t ($(find "build-fuzz/corpus/$t" "fuzz/corpus/$t" -type f | wc -l) inputs)"
+  # shellcheck disable=SC2086  # the sources are several words
   llvm-cov report "build-fuzz-cov/fuzz/${t}_fuzzer" \
     -instr-profile="$out.profdata" ${sources[$t]}
 done
