@@ -7,7 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(list registry path)
+# Every target has its seeds in fuzz/corpus/TARGET.
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(ls fuzz/corpus)
 tools/install_deps.sh --check coverage
 cmake -S . -B build-fuzz-cov -DCMAKE_CXX_COMPILER=clang++ -DPATCHER_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug \
