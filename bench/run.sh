@@ -25,7 +25,7 @@ done
 [ -n "$reps" ] || reps=$((quick ? 2 : 5))
 wants() { [[ ",$only," == *",$1,"* ]]; }
 
-"$root/tools/install_deps.sh" cmake g++
+"$root/tools/install_deps.sh" --check bench
 build=$root/build-bench
 cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   ${PATCHER_WERROR:+-DPATCHER_WERROR=ON} >/dev/null
@@ -48,7 +48,7 @@ echo "scratch: $work ($(df -h --output=avail "$work" | tail -1 | tr -d ' ') free
 make_prefix() {
   mkdir -p "$1/dosdevices" "$1/drive_c/Games/Torvane 2000"
   ln -s ../drive_c "$1/dosdevices/c:"
-  "$tool" make-registry "$1/system.reg" "$2" ${3:-}
+  "$tool" make-registry "$1/system.reg" "$2" ${3:+"$3"}
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {
@@ -84,20 +84,20 @@ copy_workload() {
   local run_patcher=(--cwd "$patch" --stdin $'y\n' --env "WINEPREFIX=$prefix"
     -- "$patcher")
   local run_cp=(-- cp -R "$patch/files/." "$game/")
-  rm -f "$work"/{p,m,c,s}.$name
+  rm -f "$work"/{p,m,c,s}."$name"
   for ((i = 0; i < reps; i++)); do
     cp "$patch/move-exact.txt" "$patch/move.txt"
     if ((i % 2 == 0)); then
-      timed p.$name "${run_patcher[@]}"
-      timed c.$name "${run_cp[@]}"
+      timed "p.$name" "${run_patcher[@]}"
+      timed "c.$name" "${run_cp[@]}"
     else
-      timed c.$name "${run_cp[@]}"
-      timed p.$name "${run_patcher[@]}"
+      timed "c.$name" "${run_cp[@]}"
+      timed "p.$name" "${run_patcher[@]}"
     fi
-    timed s.$name --syncfs "$game" "${run_cp[@]}"
+    timed "s.$name" --syncfs "$game" "${run_cp[@]}"
     if ((miscased)); then
       cp "$patch/move-miscased.txt" "$patch/move.txt"
-      timed m.$name "${run_patcher[@]}"
+      timed "m.$name" "${run_patcher[@]}"
       if ((i == 0)) && [ -n "$(find "$game" -name 'DATA' -o -name 'D00')" ]; then
         echo "FAIL: $name: the mis-cased run created folders" >&2
         exit 1
@@ -109,14 +109,14 @@ copy_workload() {
     fi
   done
   printf '%-34s patcher %7.3f s  cp %7.3f s  ratio %5.2f (target %s)  vs cp+sync %5.2f\n' \
-    "$7" "$(col p.$name 1 | median)" "$(col c.$name 1 | median)" \
-    "$(ratios p.$name c.$name | median)" "$8" "$(ratios p.$name s.$name | median)"
+    "$7" "$(col "p.$name" 1 | median)" "$(col "c.$name" 1 | median)" \
+    "$(ratios "p.$name" "c.$name" | median)" "$8" "$(ratios "p.$name" "s.$name" | median)"
   printf '%-34s peak RSS: patcher %s MiB, cp %s MiB\n' "" \
-    "$(col p.$name 2 | maxof | mib)" "$(col c.$name 2 | maxof | mib)"
+    "$(col "p.$name" 2 | maxof | mib)" "$(col "c.$name" 2 | maxof | mib)"
   if ((miscased)); then
     printf '%-34s patcher %7.3f s  ratio to exact case %5.2f (target <= 1.5)  peak RSS %s MiB\n' \
-      "  same, destinations mis-cased" "$(col m.$name 1 | median)" \
-      "$(ratios m.$name p.$name | median)" "$(col m.$name 2 | maxof | mib)"
+      "  same, destinations mis-cased" "$(col "m.$name" 1 | median)" \
+      "$(ratios "m.$name" "p.$name" | median)" "$(col "m.$name" 2 | maxof | mib)"
   fi
   rm -rf "${work:?}/$name"
 }

@@ -7,13 +7,22 @@
 # or new, never half-written) and that no temporary file is left behind.
 # Usage: fault_test.sh path/to/patcher path/to/examples
 set -uo pipefail
-PATCHER=$1 EXAMPLES=$2
-# shellcheck source=tests/scratch_env.sh
-source "$(dirname "$0")/scratch_env.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
+use_examples "$1" "$2"
 
-# Runs the program as an ordinary user, which permission bits bind.
-as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
-can_switch_user() { command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; }
+# expect_maps_failed NAME: maps.mix alone failed to copy and is whole, with
+# one Error box; the other files were copied; no temporary is left.
+expect_maps_failed() {
+  check "$1: status" 1 "$status"
+  check "$1: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data\\maps.mix
+Failed: Patch failed." "$(boxes)"
+  check "$1: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
+  check "$1: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
+    "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
+  check "$1: no temporaries" "" "$(temporaries)"
+}
 
 # The disk fills up while maps.mix is copied (a 1 MiB file-size limit and a
 # 3 MiB source): with SIGXFSZ ignored the write fails and the run goes on.
@@ -25,15 +34,8 @@ big_patch() {
 }
 big_patch
 run bash -c 'trap "" XFSZ; ulimit -f 1024; exec "$0"'
-check "disk full: status" 1 "$status"
-check "disk full: boxes" "Warning: Apply?
-Error: Could not copy file: $dir\\Data\\maps.mix
-Failed: Patch failed." "$(boxes)"
+expect_maps_failed "disk full"
 grep -q "^patcher: .*File too large" <<<"$err" || fail "disk full: no EFBIG detail: $err"
-check "disk full: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
-check "disk full: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
-  "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
-check "disk full: no temporaries" "" "$(temporaries)"
 
 # Not ignored: the signal kills the program in the middle of the copy.
 big_patch
@@ -53,7 +55,7 @@ check "killed: no progress past maps.mix" "" "$(grep 'sounds.mix$' <<<"$out")"
 
 # A destination that is a directory fails, however it is written.
 fresh
-list 'game.dat,Data' 'maps.mix,Data\' 'sounds\sounds.mix,Data\sounds.mix'
+list 'game.dat,Data' "maps.mix,Data\\" 'sounds\sounds.mix,Data\sounds.mix'
 before=$(snapshot)
 run
 check "directory: status" 1 "$status"
@@ -104,8 +106,7 @@ run_removing() {
   exec 3>&-
   status=0
   wait "$pid" || status=$?
-  out=$(cat "$work/out")
-  err=$(cat "$work/err")
+  keep_output
   rm "$work/answer"
 }
 
@@ -113,15 +114,8 @@ run_removing() {
 fresh
 list 'game.dat,game.dat' 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
 run_removing maps.mix
-check "source gone: status" 1 "$status"
-check "source gone: boxes" "Warning: Apply?
-Error: Could not copy file: $dir\\Data\\maps.mix
-Failed: Patch failed." "$(boxes)"
+expect_maps_failed "source gone"
 grep -q "^patcher: open(.*maps.mix): No such file" <<<"$err" || fail "source gone: detail: $err"
-check "source gone: maps.mix whole" "old maps" "$(cat "$game/Data/maps.mix")"
-check "source gone: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
-  "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
-check "source gone: no temporaries" "" "$(temporaries)"
 
 # The list itself goes away: nothing is copied, and that is a failure.
 fresh
@@ -217,4 +211,4 @@ else
   echo "skipped: permission cases (need root to switch users)"
 fi
 
-finish
+summary

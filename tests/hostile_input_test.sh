@@ -4,9 +4,9 @@
 # its box and exit status, and the game's folder untouched where nothing may
 # be copied. Usage: hostile_input_test.sh path/to/patcher path/to/examples
 set -uo pipefail
-PATCHER=$1 EXAMPLES=$2
-# shellcheck source=tests/scratch_env.sh
-source "$(dirname "$0")/scratch_env.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
+use_examples "$1" "$2"
 
 missing='Error: Verification failed.  Missing required patching files.'
 corrupt='Error: Verification failed.  Patching file corrupted.'
@@ -193,15 +193,15 @@ before=$(snapshot)
 rm "$reg" && mkdir "$reg"
 run
 expect_refused "registry is a directory" 255 "$no_dir"
-if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
+if can_switch_user; then
   fresh
   chown -R 65534:65534 "$work/prefix" "$work/patch"
   chown 0:0 "$reg" && chmod 0600 "$reg"
   before=$(snapshot)
-  run setpriv --reuid=65534 --regid=65534 --clear-groups
+  run as_user
   expect_refused "registry not readable" 255 "$no_dir"
 else
   echo "skipped: unreadable registry (needs root to switch users)"
 fi
 
-finish
+summary

@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-tools/install_deps.sh cmake clang libclang-rt-dev libgtest-dev
+tools/install_deps.sh --check sanitizers
 
 step() { echo "== $1: $(($(date +%s) - started)) s"; }
 started=$(date +%s)

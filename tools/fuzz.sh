@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (fuzz preset) and runs each for a bounded time.
 # Usage: tools/fuzz.sh [SECONDS] [TARGET...]   (default: 30 s, every target)
-# Targets: list, registry, path; they run side by side. The corpus each run grows is kept in
+# Targets: list, registry, path (each has its seeds in fuzz/corpus/TARGET);
+# they run side by side. The corpus each run grows is kept in
 # build-fuzz/corpus/TARGET and reused by the next run; the seeds in
 # fuzz/corpus/TARGET are read every time. A crashing input is written to
 # build-fuzz/artifacts/ and the script fails. FUZZ_FLAGS adds libFuzzer
@@ -12,9 +13,10 @@ cd "$root"
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(list registry path)
+# Every target has its seeds in fuzz/corpus/TARGET.
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(ls fuzz/corpus)
 
-tools/install_deps.sh cmake clang libclang-rt-dev
+tools/install_deps.sh --check fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" >/dev/null
 
@@ -41,6 +43,6 @@ for i in "${!targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
   printf '%-8s %s: %s runs in %ss, %s, corpus %s\n' "$t" "$result" \
-    "${runs:-?}" "$seconds" "${cov:-?}" "$(ls "build-fuzz/corpus/$t" | wc -l)"
+    "${runs:-?}" "$seconds" "${cov:-?}" "$(find "build-fuzz/corpus/$t" -type f | wc -l)"
 done
 exit $status

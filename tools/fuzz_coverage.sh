@@ -7,8 +7,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(list registry path)
-tools/install_deps.sh cmake clang libclang-rt-dev llvm
+# Every target has its seeds in fuzz/corpus/TARGET.
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(ls fuzz/corpus)
+tools/install_deps.sh --check coverage
 cmake -S . -B build-fuzz-cov -DCMAKE_CXX_COMPILER=clang++ -DPATCHER_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null
@@ -26,8 +27,8 @@ for t in "${targets[@]}"; do
   LLVM_PROFILE_FILE="$out.profraw" "build-fuzz-cov/fuzz/${t}_fuzzer" -runs=0 \
     "build-fuzz/corpus/$t" "fuzz/corpus/$t" >/dev/null 2>&1
   llvm-profdata merge -sparse "$out.profraw" -o "$out.profdata"
-  echo "== $t ($(ls "build-fuzz/corpus/$t" "fuzz/corpus/$t" | wc -l) inputs)"
-  # shellcheck disable=SC2086
+  echo "== $t ($(find "build-fuzz/corpus/$t" "fuzz/corpus/$t" -type f | wc -l) inputs)"
+  # shellcheck disable=SC2086  # the sources are several words
   llvm-cov report "build-fuzz-cov/fuzz/${t}_fuzzer" \
     -instr-profile="$out.profdata" ${sources[$t]}
 done

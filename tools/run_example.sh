@@ -5,6 +5,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 patcher=${1:-$root/build/patcher}
+if [ ! -x "$patcher" ]; then
+  echo "run_example: no program at $patcher; build it with" >&2
+  echo "  tools/install_deps.sh && cmake --preset default && cmake --build --preset default" >&2
+  exit 1
+fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 

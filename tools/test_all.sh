@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test: the native
-# build and its tests, then patcher.exe under Wine against the native build.
+# Installs what it needs, then builds everything with warnings as errors and
+# runs every test: shellcheck on the scripts, the native build and its tests,
+# the tests under the sanitizers and the fuzz targets, patcher.exe under Wine
+# against the native build, and the benchmark's small version.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-tools/install_deps.sh make cmake g++ libgtest-dev g++-mingw-w64-x86-64 wine64 fonts-wine xvfb
-tools/install_deps.sh zenity xdotool netpbm  # the desktop dialog test
+tools/install_deps.sh all
+tools/shellcheck.sh
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"

@@ -9,61 +9,30 @@
 # Usage: wine_test.sh patcher.exe box_driver.exe [native/patcher]
 # Exits 77 (skipped) when wine64 or Xvfb is missing.
 set -uo pipefail
-
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/../lib.sh"
 exe=$(readlink -f "$1")
 driver=$(readlink -f "$2")
 native=""
 if [ -n "${3:-}" ] && [ -x "$3" ]; then native=$(readlink -f "$3"); fi
-
-find_tool() {  # find_tool NAME DEFAULT: prints the tool's path, if any
-  if [ -x "$2" ]; then echo "$2"; else command -v "$1" || true; fi
-}
-wine64=$(find_tool wine64 /usr/lib/wine/wine64)
-wineserver=$(find_tool wineserver /usr/lib/wine/wineserver)
-xvfb=$(command -v Xvfb || true)
-if [ -z "$wine64" ] || [ -z "$wineserver" ] || [ -z "$xvfb" ]; then
-  echo "SKIP: needs wine64, wineserver and Xvfb (apt-get install wine64 xvfb)"
-  exit 77
-fi
+# Debian keeps wine64 and wineserver out of PATH.
+PATH=/usr/lib/wine:$PATH
+need wine wine64 wineserver Xvfb
 
 started=$SECONDS
-work=$(mktemp -d)
-chmod 0755 "$work"
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-xvfb_pid=""
-cleanup() {
-  "$wineserver" -k 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_xvfb
+stop_wine() { wineserver -k 2>/dev/null; }
+at_exit stop_wine
 
-# Xvfb picks a free display and writes its number once it accepts clients.
-"$xvfb" -displayfd 3 -nolisten tcp -screen 0 1024x768x24 \
-  3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-if [ ! -s "$work/display" ]; then
-  echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
-
-"$wine64" wineboot -i >"$work/wineboot.log" 2>&1 ||
+wine64 wineboot -i >"$work/wineboot.log" 2>&1 ||
   { echo "FAIL: wineboot"; cat "$work/wineboot.log"; exit 1; }
 echo "prefix ready in $((SECONDS - started)) s"
 
 drive_c="$WINEPREFIX/drive_c"
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }  # a Unix path as Wine sees it
-reg() { "$wine64" reg "$@" /reg:32 /f >/dev/null; }
-
-failures=0 passed=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-    fail "$1"; diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | head -20
-  fi
-}
+reg() { wine64 reg "$@" /reg:32 /f >/dev/null; }
 
 # The game, as its installer left it, and the patch folders. Every file holds
 # one line saying what it is, so that a tree reads as expected results.
@@ -118,7 +87,6 @@ new_patch no_install_dir "$(crlf msg Missing.exe game.dat,game.dat)"
 new_patch held "$(crlf msg torvane.exe game.dat,game.dat 'maps.mix,Data\maps.mix' \
   'sounds\sounds.mix,Data\sounds.mix')"
 
-banner=$'Patcher 1.0\t\tNot made or supported by Quelvar\n   Written by the patcher team'
 progress() {  # the console of a copy pass: progress DIR SOURCE DEST ...
   local dir=$1
   shift
@@ -135,14 +103,14 @@ run_windows() {
   mkdir -p "$r"
   local t0=$SECONDS
   rm -f "$work/stop" "$work/ready"
-  "$wine64" "$driver" --log "$(winpath "$r/boxes")" --stop "$(winpath "$work/stop")" \
+  wine64 "$driver" --log "$(winpath "$r/boxes")" --stop "$(winpath "$work/stop")" \
     --answers "$answers" --stdout "$(winpath "$r/out")" "$@" >"$r/driver.err" 2>&1 &
   local driver_pid=$!
   if [[ " $* " == *" --ready "* ]]; then
     for _ in $(seq 200); do [ -e "$work/ready" ] && break; sleep 0.05; done
   fi
   local status=0
-  (cd "$patches/$patch" && timeout 60 "$wine64" "$exe" extra args >"$r/out" 2>"$r/err") ||
+  (cd "$patches/$patch" && timeout 60 wine64 "$exe" extra args >"$r/out" 2>"$r/err") ||
     status=$?
   echo "$status" >"$r/status"
   touch "$work/stop"
@@ -193,14 +161,14 @@ run_native() {
 
 flush_registry() {  # lets Wine's server exit, which writes system.reg
   local t0=$SECONDS
-  "$wineserver" -w
+  wineserver -w
   echo "registry saved in $((SECONDS - t0)) s"
 }
 
 # --- The game installed: its product key in the 32-bit view. A key of the
 # first name in the 64-bit view only is a decoy a 32-bit program never sees.
 reg add 'HKLM\Software\Quelvar\Torvane 2000' /v 'Install Dir' /d "$game_dir"
-"$wine64" reg add 'HKLM\Software\Quelvar\Torvane' /v 'Install Dir' /d 'C:\Decoy' \
+wine64 reg add 'HKLM\Software\Quelvar\Torvane' /v 'Install Dir' /d 'C:\Decoy' \
   /reg:64 /f >/dev/null
 reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Torvane2000.exe' \
   /v Path /d "$ap_dir"
@@ -330,5 +298,5 @@ run_native no_install_dir no_install_dir ""
 if [ -z "$native" ]; then
   echo "note: no native build given (${3:-}), so nothing was compared with Linux"
 fi
-echo "$passed checks passed, $failures failed, in $((SECONDS - started)) s"
-[ "$failures" -eq 0 ]
+echo "ran in $((SECONDS - started)) s"
+summary
