@@ -45,6 +45,16 @@ run
 check "no list: status" 254 "$status"
 check "no list: console" "$banner" "$out"
 check "no list: box" $'Error\nVerification failed.  Missing required patching files.' "$err"
+# Missing sources: the box stays as it is; standard error names each
+# source that does not open, in list order, before the box.
+fresh
+list 'gone.mix,Data\maps.mix' 'game.dat,game.dat' 'Sub\also gone.dat,x.dat'
+run
+check "missing sources: status" 254 "$status"
+check "missing sources: stderr" "patcher: open($work/patch/gone.mix): No such file or directory
+patcher: open($work/patch/Sub/also gone.dat): No such file or directory
+Error
+Verification failed.  Missing required patching files." "$err"
 fresh
 : >"$work/patch/move.txt"
 run
