@@ -25,7 +25,7 @@ namespace patcher {
 /// true on success. On failure returns false, sets `*error` to a text such
 /// as `open(/x/y): Permission denied`, leaves `dest` as it was and leaves no
 /// temporary file behind, even when the process is killed while copying
-/// (except on file systems without O_TMPFILE).
+/// (except on file systems without O_TMPFILE, or without /proc mounted).
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error);
 
@@ -38,8 +38,9 @@ bool CheckDest(const std::string& dest, std::string* error);
 /// written early and flushed together with other copies (HostCopier):
 /// Open(), Write(), Sync() or a flush of the whole file system, Commit().
 /// Until Commit() the new file is unseen: it has no name where the file
-/// system allows (O_TMPFILE), else a hidden temporary name that is removed
-/// when the copy is destroyed uncommitted.
+/// system allows (O_TMPFILE) and /proc is there to name it by, else a
+/// hidden temporary name that is removed when the copy is destroyed
+/// uncommitted.
 class PreparedCopy {
  public:
   PreparedCopy() = default;
