@@ -128,6 +128,47 @@ std::string Utf16LeToUtf8(std::string_view data) {
   return out;
 }
 
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  Utf16Decoder decoder;
+  uint32_t cps[2];
+  for (char16_t unit : text) {
+    for (int k = 0, n = decoder.Put(unit, cps); k < n; ++k)
+      AppendUtf8(cps[k], &out);
+  }
+  if (decoder.Finish(cps)) AppendUtf8(cps[0], &out);
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp;
+    size_t len = DecodeUtf8(text.substr(i), &cp);
+    if (len == 0) {
+      cp = kReplacementCharacter;
+      len = 1;
+    }
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 std::string TextToUtf8(std::string_view text) {
   if (IsValidUtf8(text)) return std::string(text);
   std::string out;

@@ -66,6 +66,18 @@ class Utf16Decoder {
 /// Returns the UTF-16LE bytes `data` (an odd last byte is dropped) as UTF-8.
 std::string Utf16LeToUtf8(std::string_view data);
 
+/// Returns `text` as UTF-8; a surrogate that is not half of a pair becomes
+/// kReplacementCharacter.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+/// Returns `text` as UTF-16, as Wine reads a host's file name: each byte
+/// that does not belong to a whole UTF-8 sequence becomes one
+/// kReplacementCharacter.
+std::u16string Utf8ToUtf16(std::string_view text);
+
+/// Tells whether every byte of `text` is below 0x80.
+bool IsAscii(std::string_view text);
+
 /// Returns `text` as UTF-8: unchanged when it is valid UTF-8, otherwise its
 /// bytes read as Windows-1252, the code page patch lists are written in.
 std::string TextToUtf8(std::string_view text);

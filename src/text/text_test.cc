@@ -12,7 +12,8 @@ TEST(CaseTest, FoldsAsciiLettersOnly) {
   EXPECT_EQ(ToLowerAscii("MOVE.Txt"), "move.txt");
   EXPECT_EQ(ToLowerAscii("@[`{AZ"), "@[`{az");
   EXPECT_EQ(ToLowerAscii("\xC3\x84X"), "\xC3\x84x");
-  EXPECT_TRUE(EqualsIgnoringAsciiCase("Software\\Quelvar", "SOFTWARE\\quelvar"));
+  EXPECT_TRUE(
+      EqualsIgnoringAsciiCase("Software\\Quelvar", "SOFTWARE\\quelvar"));
   EXPECT_FALSE(EqualsIgnoringAsciiCase("\xC3\x84", "\xC3\xA4"));
   EXPECT_FALSE(EqualsIgnoringAsciiCase("ab", "abc"));
 }
@@ -57,10 +58,16 @@ TEST(Utf16Test, JoinsPairsAndReplacesLoneSurrogates) {
             "\xF0\x9F\x98\x80");
   // A high surrogate before a letter, a low one alone, a high one at the end,
   // and an odd last byte.
-  EXPECT_EQ(Utf16LeToUtf8(std::string("\x3D\xD8" "a\0" "\x00\xDE" "\x3D\xD8"
+  EXPECT_EQ(Utf16LeToUtf8(std::string("\x3D\xD8"
+                                      "a\0"
+                                      "\x00\xDE"
+                                      "\x3D\xD8"
                                       "\x41",
                                       9)),
-            "\xEF\xBF\xBD" "a" "\xEF\xBF\xBD" "\xEF\xBF\xBD");
+            "\xEF\xBF\xBD"
+            "a"
+            "\xEF\xBF\xBD"
+            "\xEF\xBF\xBD");
 }
 
 TEST(TextToUtf8Test, ValidUtf8StaysOtherTextIsWindows1252) {
