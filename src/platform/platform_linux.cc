@@ -3,6 +3,7 @@
 // mapped into the prefix, and boxes are shown on the console, or as desktop
 // dialogs when started without a terminal.
 
+#include <locale.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -15,26 +16,43 @@
 #include "boxes/console_box.h"
 #include "boxes/desktop_dialog.h"
 #include "platform/platform.h"
+#include "text/ansi_text.h"
+#include "text/locale_code_page.h"
 #include "wine/copier.h"
 #include "wine/host_file.h"
 #include "wine/host_path.h"
 #include "wine/prefix.h"
+#include "wine/prefix_tables.h"
 #include "wine/registry.h"
 
 namespace patcher {
 
 namespace {
 
+/// Returns the ANSI code page Wine would use in this process's locale. Wine
+/// takes the locale as setlocale(LC_ALL, "") does: a locale that is not
+/// installed leaves the C locale, so 1252.
+unsigned AnsiCodePageOfEnvironment() {
+  locale_t installed = newlocale(LC_ALL_MASK, "", nullptr);
+  if (installed == nullptr) return 1252;
+  freelocale(installed);
+  return AnsiCodePageOfLocale(
+      CtypeLocaleName(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")));
+}
+
 class LinuxPlatform : public Platform {
  public:
-  LinuxPlatform(std::string prefix, DesktopDialogs dialogs)
-      : prefix_(std::move(prefix)), dialogs_(std::move(dialogs)) {}
+  LinuxPlatform(std::string prefix, unsigned code_page, DesktopDialogs dialogs)
+      : prefix_(std::move(prefix)),
+        dialogs_(std::move(dialogs)),
+        text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
+              [this] { return LoadCaseTable(prefix_); }) {}
 
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
     std::string path = prefix_ + "/system.reg";
-    return OpenWineKey([&path] { return OpenHostFile(path, nullptr); },
-                       subkey);
+    return OpenWineKey([&path] { return OpenHostFile(path, nullptr); }, subkey,
+                       &text_);
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
@@ -96,6 +114,7 @@ class LinuxPlatform : public Platform {
 
   std::string prefix_;
   DesktopDialogs dialogs_;
+  AnsiText text_;  // the text of Windows programs, in the ANSI code page
   HostCopier copier_;
 };
 
@@ -113,7 +132,7 @@ std::unique_ptr<Platform> CreatePlatform() {
   return std::make_unique<LinuxPlatform>(
       FindWinePrefix(getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"),
                      home),
-      std::move(dialogs));
+      AnsiCodePageOfEnvironment(), std::move(dialogs));
 }
 
 }  // namespace patcher
