@@ -64,20 +64,20 @@ class LinuxPlatform : public Platform {
 
   uint32_t ReadAttributes(const char* path) override {
     std::string host;
-    if (!MapToHost(prefix_, path, &host)) return kInvalidAttributes;
+    if (!MapToHost(prefix_, &text_, path, &host)) return kInvalidAttributes;
     return HostAttributes(host);
   }
 
   bool WriteAttributes(const char* path, uint32_t attributes) override {
     std::string host, error;
-    return MapToHost(prefix_, path, &host) &&
+    return MapToHost(prefix_, &text_, path, &host) &&
            SetHostAttributes(host, attributes, &error);
   }
 
   std::unique_ptr<InputFile> OpenForReading(const char* path,
                                             std::string* error) override {
     std::string host;
-    if (!MapToHost(prefix_, path, &host)) {
+    if (!MapToHost(prefix_, &text_, path, &host)) {
       if (error) *error = UnmappableError(path);
       return nullptr;
     }
@@ -87,8 +87,8 @@ class LinuxPlatform : public Platform {
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override {
     std::string host_source, host_dest;
-    if (!MapToHost(prefix_, source, &host_source) ||
-        !MapToHost(prefix_, dest, &host_dest)) {
+    if (!MapToHost(prefix_, &text_, source, &host_source) ||
+        !MapToHost(prefix_, &text_, dest, &host_dest)) {
       *error = UnmappableError(host_source.empty() ? source : dest);
       copier_.Skip();
       return false;
@@ -99,8 +99,8 @@ class LinuxPlatform : public Platform {
   void AnnounceCopy(const char* source, const char* dest) override {
     std::string host_source, host_dest;
     // A path that cannot be mapped is announced as none; CopyOver reports it.
-    if (!MapToHost(prefix_, source, &host_source) ||
-        !MapToHost(prefix_, dest, &host_dest)) {
+    if (!MapToHost(prefix_, &text_, source, &host_source) ||
+        !MapToHost(prefix_, &text_, dest, &host_dest)) {
       host_source.clear();
       host_dest.clear();
     }
@@ -108,8 +108,10 @@ class LinuxPlatform : public Platform {
   }
 
  private:
-  static std::string UnmappableError(const char* path) {
-    return std::string("map(") + path + "): not a path in the prefix";
+  /// The error texts of this platform are UTF-8, like the host paths they
+  /// name.
+  std::string UnmappableError(const char* path) {
+    return "map(" + text_.ToUtf8(path) + "): not a path in the prefix";
   }
 
   std::string prefix_;
