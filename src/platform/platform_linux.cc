@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "boxes/console_box.h"
+#include "boxes/console_output.h"
 #include "boxes/desktop_dialog.h"
 #include "platform/platform.h"
 #include "text/ansi_text.h"
@@ -42,11 +43,25 @@ unsigned AnsiCodePageOfEnvironment() {
 
 class LinuxPlatform : public Platform {
  public:
-  LinuxPlatform(std::string prefix, unsigned code_page, DesktopDialogs dialogs)
+  /// `utf8_console`: whether the console shows UTF-8; otherwise it gets
+  /// the ANSI bytes as they are.
+  LinuxPlatform(std::string prefix, unsigned code_page, bool utf8_console,
+                DesktopDialogs dialogs)
       : prefix_(std::move(prefix)),
         dialogs_(std::move(dialogs)),
         text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
-              [this] { return LoadCaseTable(prefix_); }) {}
+              [this] { return LoadCaseTable(prefix_); }),
+        utf8_console_(utf8_console) {
+    if (utf8_console_) out_ = OpenUtf8Output(&text_, stdout);
+    if (out_ == nullptr) out_ = stdout;
+  }
+  ~LinuxPlatform() override {
+    if (out_ != stdout) fclose(out_);
+  }
+  LinuxPlatform(const LinuxPlatform&) = delete;
+  LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+  FILE* StandardOutput() override { return out_; }
 
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
@@ -56,10 +71,15 @@ class LinuxPlatform : public Platform {
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
-    fflush(stdout);
+    fflush(out_);
     int answer;
-    if (dialogs_.Show(text, caption, type, &answer)) return answer;
-    return ConsoleBox(text, caption, type, stdin, stderr);
+    if (dialogs_.program() != DialogProgram::kNone &&
+        dialogs_.Show(text_.ToUtf8(text).c_str(), text_.ToUtf8(caption).c_str(),
+                      type, &answer)) {
+      return answer;
+    }
+    return ConsoleBox(ConsoleText(text).c_str(), ConsoleText(caption).c_str(),
+                      type, stdin, stderr);
   }
 
   uint32_t ReadAttributes(const char* path) override {
@@ -108,6 +128,11 @@ class LinuxPlatform : public Platform {
   }
 
  private:
+  /// Returns `ansi` as the console shows text.
+  std::string ConsoleText(const char* ansi) {
+    return utf8_console_ ? text_.ToUtf8(ansi) : std::string(ansi);
+  }
+
   /// The error texts of this platform are UTF-8, like the host paths they
   /// name.
   std::string UnmappableError(const char* path) {
@@ -117,6 +142,8 @@ class LinuxPlatform : public Platform {
   std::string prefix_;
   DesktopDialogs dialogs_;
   AnsiText text_;  // the text of Windows programs, in the ANSI code page
+  bool utf8_console_;
+  FILE* out_ = nullptr;  // the run's lines, for the console
   HostCopier copier_;
 };
 
@@ -134,7 +161,9 @@ std::unique_ptr<Platform> CreatePlatform() {
   return std::make_unique<LinuxPlatform>(
       FindWinePrefix(getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"),
                      home),
-      AnsiCodePageOfEnvironment(), std::move(dialogs));
+      AnsiCodePageOfEnvironment(),
+      LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")),
+      std::move(dialogs));
 }
 
 }  // namespace patcher

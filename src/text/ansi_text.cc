@@ -38,6 +38,12 @@ std::string AnsiText::ToUtf8(std::string_view ansi) {
   return Utf16ToUtf8(code_page().ToUtf16(ansi));
 }
 
+size_t AnsiText::CompleteLength(std::string_view ansi) {
+  if (ansi.empty() || static_cast<unsigned char>(ansi.back()) < 0x80)
+    return ansi.size();
+  return code_page().CompleteLength(ansi);
+}
+
 std::string AnsiText::FromUtf16(std::u16string_view text) {
   if (IsAscii(text)) return std::string(text.begin(), text.end());
   return code_page().FromUtf16(text);

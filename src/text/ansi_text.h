@@ -30,6 +30,10 @@ class AnsiText {
   std::u16string ToUtf16(std::string_view ansi);
   std::string ToUtf8(std::string_view ansi);
 
+  /// Returns the length of the longest start of `ansi` that ends at the end
+  /// of a character (see CodePage::CompleteLength).
+  size_t CompleteLength(std::string_view ansi);
+
   /// Returns `text` as ANSI bytes (see CodePage::FromUtf16).
   std::string FromUtf16(std::u16string_view text);
 

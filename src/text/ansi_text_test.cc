@@ -48,5 +48,22 @@ TEST(AnsiTextTest, FetchesEachTableOnceWhenFirstNeeded) {
   EXPECT_EQ(t.case_tables, 1);
 }
 
+TEST(AnsiTextTest, Windows1252BytesAsUtf8) {
+  // What desktop dialogs are given; UTF-8 bytes are Windows-1252 bytes too.
+  CountingText t;
+  const struct {
+    std::string ansi;
+    std::string utf8;
+  } kCases[] = {
+      {"plain <b>&\\n", "plain <b>&\\n"},
+      {"caf\xE9 \x80 \x81", "caf\xC3\xA9 \xE2\x82\xAC \xC2\x81"},
+      {"caf\xC3\xA9", "caf\xC3\x83\xC2\xA9"},
+      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
+      {"a\xE2\x82", "a\xC3\xA2\xE2\x80\x9A"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(t.text.ToUtf8(c.ansi), c.utf8);
+}
+
 }  // namespace
 }  // namespace patcher

@@ -111,6 +111,32 @@ bool CodePage::IsLeadByte(unsigned char byte) const {
   return double_byte_ && trail_table_[byte] >= 0;
 }
 
+size_t CodePage::CompleteLength(std::string_view bytes) const {
+  size_t n = bytes.size();
+  if (utf8_) {
+    size_t start = n;
+    while (start > 0 && n - start < 4 &&
+           (static_cast<unsigned char>(bytes[start - 1]) & 0xC0) == 0x80)
+      --start;
+    if (start == 0) return n;
+    size_t want =
+        Utf8SequenceLength(static_cast<unsigned char>(bytes[start - 1]));
+    return want > n - (start - 1) ? start - 1 : n;
+  }
+  if (!double_byte_) return n;
+  size_t i = 0;
+  while (i < n) {
+    if (!IsLeadByte(static_cast<unsigned char>(bytes[i]))) {
+      ++i;
+    } else if (i + 1 < n) {
+      i += 2;
+    } else {
+      return i;
+    }
+  }
+  return n;
+}
+
 std::u16string CodePage::ToUtf16(std::string_view bytes) const {
   if (utf8_) return Utf8ToUtf16(bytes);
   std::u16string out;

@@ -37,6 +37,11 @@ class CodePage {
   /// Tells whether `byte` starts a two-byte character.
   bool IsLeadByte(unsigned char byte) const;
 
+  /// Returns the length of the longest start of `bytes` that ends at the
+  /// end of a character: all of it but a lead byte, or a UTF-8 sequence,
+  /// cut short at its end.
+  size_t CompleteLength(std::string_view bytes) const;
+
   /// Returns `bytes` as UTF-16. A lead byte followed by another byte takes
   /// the pair's character; otherwise each byte its own entry. In UTF-8, each
   /// byte outside a whole sequence becomes U+FFFD.

@@ -9,15 +9,6 @@ namespace {
 
 bool IsSurrogate(uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
-// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the
-// code point of the same number, as Windows maps them. The other bytes are
-// their own code points.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 }  // namespace
 
 std::string ToLowerAscii(std::string_view text) {
@@ -167,17 +158,6 @@ bool IsAscii(std::string_view text) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
   }
   return true;
-}
-
-std::string TextToUtf8(std::string_view text) {
-  if (IsValidUtf8(text)) return std::string(text);
-  std::string out;
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte,
-               &out);
-  }
-  return out;
 }
 
 }  // namespace patcher

@@ -70,16 +70,5 @@ TEST(Utf16Test, JoinsPairsAndReplacesLoneSurrogates) {
             "\xEF\xBF\xBD");
 }
 
-TEST(TextToUtf8Test, ValidUtf8StaysOtherTextIsWindows1252) {
-  EXPECT_EQ("plain <b>&\\n", TextToUtf8("plain <b>&\\n"));
-  EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC", TextToUtf8("caf\xC3\xA9 \xE2\x82\xAC"));
-  EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC \xC2\x81",
-            TextToUtf8("caf\xE9 \x80 \x81"));
-  // Overlong forms, surrogates and cut sequences are not UTF-8.
-  EXPECT_EQ("\xC3\x80\xC2\xAF", TextToUtf8("\xC0\xAF"));
-  EXPECT_EQ("\xC3\xAD\xC2\xA0\xE2\x82\xAC", TextToUtf8("\xED\xA0\x80"));
-  EXPECT_EQ("a\xC3\xA2\xE2\x80\x9A", TextToUtf8("a\xE2\x82"));
-}
-
 }  // namespace
 }  // namespace patcher
