@@ -79,6 +79,7 @@ bool CodePage::Parse(std::string_view nls, CodePage* out) {
   cp.double_byte_ = w[pos] != 0;
   cp.trail_table_.assign(256, -1);
   size_t flag = kHeaderWords + w[kHeaderWords];  // just before that table
+  if (flag >= w.size()) return false;
   if (cp.double_byte_) {
     // The trail tables lie between the lead bytes' offsets and the flag.
     size_t offsets = pos + 1;
