@@ -36,6 +36,7 @@ void CaseTable::Set(char16_t unit, char16_t upper) {
 
 CaseTable CaseTable::FromCLibrary() {
   CaseTable table;
+#ifndef _WIN32  // the Windows build leaves matching names to Windows
   locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
   if (utf8 == nullptr) return table;
   for (wint_t u = 0x80; u < kUnits; ++u) {
@@ -45,6 +46,7 @@ CaseTable CaseTable::FromCLibrary() {
       table.Set(static_cast<char16_t>(u), static_cast<char16_t>(upper));
   }
   freelocale(utf8);
+#endif
   return table;
 }
 

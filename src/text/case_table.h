@@ -20,7 +20,7 @@ class CaseTable {
   /// case when its lower case is the unit again, else the unit itself. This
   /// is Wine's rule: it keeps U+00B5, U+0131, U+017F and U+03C2, whose upper
   /// cases belong to other small letters. Only ASCII when the C library has
-  /// no C.UTF-8.
+  /// no C.UTF-8, and in the Windows build.
   static CaseTable FromCLibrary();
 
   /// Reads the upper-case table of an l_intl.nls file. Returns true with
