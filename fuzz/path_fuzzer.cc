@@ -1,7 +1,7 @@
-// Feeds arbitrary bytes as a Windows path to the parser and to the mapping
-// into a small prefix made for the run, and checks that a mapped path stays
-// where the Windows path points: one host name per Windows name, each equal
-// to it but for ASCII case, below the drive's directory.
+// Feeds arbitrary bytes as a Windows path in Windows-1252 to the parser and
+// to the mapping into a small prefix made for the run, and checks that a
+// mapped path stays where the Windows path points: one host name per Windows
+// name, each equal to it but for case, below the drive's directory.
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "text/ansi_text.h"
 #include "text/text.h"
 #include "wine/host_path.h"
 #include "wine/windows_path.h"
@@ -75,42 +76,41 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace patcher;
+  static AnsiText* text =
+      new AnsiText([] { return CodePage::Windows1252(); },
+                   [] { return CaseTable::FromCLibrary(); });
   std::string path(reinterpret_cast<const char*>(data), size);
 
+  // The bytes are Windows-1252; MAX_PATH counts UTF-16 units.
+  std::string utf8 = text->ToUtf8(path);
   WindowsPath parsed;
-  bool ok = ParseWindowsPath(path, &parsed);
+  bool ok = size < 260 && ParseWindowsPath(utf8, &parsed);
   std::string host;
-  bool mapped = MapToHost(g_prefix, path, &host);
-  FUZZ_CHECK(ok == mapped);
+  bool mapped = MapToHost(g_prefix, text, path, &host);
+  // The working directory lies on no drive of the prefix (it has only C:):
+  // a rooted path without a drive starts nowhere.
+  FUZZ_CHECK(mapped == (ok && (parsed.drive || !parsed.rooted)));
   if (!ok) return 0;
 
   FUZZ_CHECK(parsed.drive == 0 || (parsed.drive >= 'A' && parsed.drive <= 'Z'));
-  FUZZ_CHECK(parsed.drive == 0 || parsed.rooted);
   bool leading = true;
   for (size_t i = 0; i < parsed.components.size(); ++i) {
     const std::string& name = parsed.components[i];
     FUZZ_CHECK(!name.empty() && name != ".");
     if (name == "..") {
-      // Only a relative path keeps them, and only at its start.
+      // Only a path that is not rooted keeps them, and only at its start.
       FUZZ_CHECK(!parsed.rooted && leading);
       continue;
     }
     leading = false;
     for (char c : name) FUZZ_CHECK(!IsForbidden(c));
   }
-  // Trailing dots and blanks go from a last name as written; one that
-  // becomes last through a final `.` or `..` keeps them (open question:
-  // Windows trims after resolving those).
-  size_t cut = path.find_last_of("\\/");
-  std::string written_last =
-      cut == std::string::npos ? path : path.substr(cut + 1);
+  // The last name keeps no trailing dot or blank unless the path ends in a
+  // separator.
   bool keeps_dots = !parsed.components.empty() &&
                     parsed.components.back() != ".." &&
                     strchr(". ", parsed.components.back().back()) != nullptr;
-  if (!parsed.trailing_separator && written_last != "." &&
-      written_last != "..") {
-    FUZZ_CHECK(!keeps_dots);
-  }
+  FUZZ_CHECK(!keeps_dots || parsed.trailing_separator);
 
   // The names written back with backslashes parse to themselves.
   std::string again = parsed.drive ? std::string(1, parsed.drive) + ":" : "";
@@ -121,23 +121,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (parsed.trailing_separator && !parsed.components.empty()) again += "\\";
   WindowsPath reparsed;
-  if (!keeps_dots && !again.empty() &&
-      !(parsed.drive && again.size() == 3 && !parsed.trailing_separator)) {
+  if (!parsed.components.empty()) {
     FUZZ_CHECK(ParseWindowsPath(again, &reparsed));
     FUZZ_CHECK(reparsed.components == parsed.components);
     FUZZ_CHECK(reparsed.drive == parsed.drive);
     FUZZ_CHECK(reparsed.rooted == parsed.rooted);
   }
+  if (!mapped) return 0;
 
   // The host path: the base, then one name per component, equal but for
-  // case, and a final '/' exactly when the path ends in a separator.
-  std::string base;
+  // case, and a final '/' exactly when the path ends in a separator. On a
+  // drive, `..` climbs no higher than its root; the working directory is
+  // not on C:, so `C:x` starts at C:'s root.
+  std::string base = g_cwd;
+  std::vector<std::string> want = parsed.components;
   if (parsed.drive) {
     base = g_prefix + "/dosdevices/" + ToLowerAscii(parsed.drive) + ":";
-  } else if (parsed.rooted) {
-    base = "";
-  } else {
-    base = g_cwd;
+    while (!want.empty() && want[0] == "..") want.erase(want.begin());
   }
   FUZZ_CHECK(host.compare(0, base.size(), base) == 0);
   std::string rest = host.substr(base.size());
@@ -150,9 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(rest[0] == '/');
     names = Split(rest.substr(1));
   }
-  FUZZ_CHECK(names.size() == parsed.components.size());
-  for (size_t i = 0; i < names.size(); ++i) {
-    FUZZ_CHECK(ToLowerAscii(names[i]) == ToLowerAscii(parsed.components[i]));
-  }
+  FUZZ_CHECK(names.size() == want.size());
+  for (size_t i = 0; i < names.size(); ++i)
+    FUZZ_CHECK(text->NameKey(names[i]) == text->NameKey(want[i]));
   return 0;
 }

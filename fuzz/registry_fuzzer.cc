@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "run/check.h"
 #include "test_util.h"
 #include "wine/registry.h"
-#include "run/check.h"
 
 namespace patcher {
 namespace {
@@ -40,7 +40,7 @@ class RegistryPlatform : public Platform {
  public:
   explicit RegistryPlatform(const RegistryOpener& open) : open_(open) {}
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
-    return OpenWineKey(open_, subkey);
+    return OpenWineKey(open_, subkey, &text_);
   }
   int ShowBox(const char*, const char*, BoxType) override { return 1; }
   uint32_t ReadAttributes(const char*) override { return kInvalidAttributes; }
@@ -56,6 +56,8 @@ class RegistryPlatform : public Platform {
 
  private:
   const RegistryOpener& open_;
+  AnsiText text_{[] { return CodePage::Windows1252(); },
+                 [] { return CaseTable(); }};
 };
 
 }  // namespace
@@ -99,7 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<char[]> buf(new char[capacity ? capacity : 1]);
   uint32_t type = 0xdeadbeef;
   uint32_t got = capacity;
-  long status = QueryWineValue(key, value_name, &type, buf.get(), &got);
+  AnsiText text([] { return CodePage::Windows1252(); },
+                [] { return CaseTable(); });
+  long status = QueryWineValue(key, value_name, &type, buf.get(), &got, &text);
   FUZZ_CHECK(status == kRegOk || status == kRegNotFound ||
              status == kRegMoreData);
   if (status == kRegOk) {

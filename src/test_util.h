@@ -57,6 +57,108 @@ class MemoryInputFile : public InputFile {
   size_t pos_ = 0;
 };
 
+/// A code page table in the layout of Wine's c_<cp>.nls files, for tests and
+/// fuzz targets. Bytes below 0x80 and units below 0x80 map to themselves
+/// unless set; other bytes map to U+003F and other units to `?`.
+struct NlsCodePage {
+  unsigned number = 0;
+  std::map<uint8_t, char16_t> bytes;  // byte -> unit
+  // Lead byte -> trail byte -> unit; a lead byte's other trails give U+30FB.
+  std::map<uint8_t, std::map<uint8_t, char16_t>> pairs;
+  std::map<char16_t, uint16_t> units;  // unit -> byte, or lead << 8 | trail
+};
+
+/// Returns the bytes of the c_<cp>.nls file that holds `table`: single-byte
+/// when it has no pairs.
+inline std::string MakeCodePageNls(const NlsCodePage& table) {
+  std::vector<uint16_t> w = {13,
+                             static_cast<uint16_t>(table.number),
+                             table.pairs.empty() ? uint16_t{1} : uint16_t{2},
+                             '?',
+                             '?',
+                             '?',
+                             '?',
+                             0,
+                             0,
+                             0,
+                             0,
+                             0,
+                             0,
+                             0};
+  for (unsigned b = 0; b < 256; ++b) {
+    auto it = table.bytes.find(static_cast<uint8_t>(b));
+    bool lead = table.pairs.count(static_cast<uint8_t>(b)) != 0;
+    w.push_back(it != table.bytes.end() ? it->second
+                : lead                  ? 0
+                : b < 0x80              ? b
+                                        : '?');
+  }
+  w.push_back(0);  // no glyph table
+  w.push_back(static_cast<uint16_t>(table.pairs.size()));
+  if (!table.pairs.empty()) {
+    size_t offsets = w.size();
+    w.resize(offsets + 256);
+    for (const auto& [lead, trails] : table.pairs) {
+      w[offsets + lead] = static_cast<uint16_t>(w.size() - offsets);
+      for (unsigned t = 0; t < 256; ++t) {
+        auto it = trails.find(static_cast<uint8_t>(t));
+        w.push_back(it != trails.end() ? it->second : 0x30FB);
+      }
+    }
+  }
+  w[13] = static_cast<uint16_t>(w.size() - 13);
+  w.push_back(table.pairs.empty() ? 0 : 4);
+  std::string out;
+  for (uint16_t word : w) {
+    out += static_cast<char>(word & 0xFF);
+    out += static_cast<char>(word >> 8);
+  }
+  for (unsigned u = 0; u < 0x10000; ++u) {
+    auto it = table.units.find(static_cast<char16_t>(u));
+    uint16_t bytes = it != table.units.end() ? it->second : u < 0x80 ? u : '?';
+    out += static_cast<char>(bytes & 0xFF);
+    if (!table.pairs.empty()) out += static_cast<char>(bytes >> 8);
+  }
+  return out;
+}
+
+/// Returns the bytes of an l_intl.nls file whose upper table gives ASCII
+/// letters their capitals and each unit in `upper` its entry; every other
+/// unit stays.
+inline std::string MakeCaseNls(const std::map<char16_t, char16_t>& upper) {
+  std::map<char16_t, char16_t> all = upper;
+  for (char16_t c = 'a'; c <= 'z'; ++c) all.emplace(c, c - 'a' + 'A');
+  // The data: 256 row offsets, a row of zero deltas at 256, a row at 272
+  // that points every unit there, then a row and its deltas per use.
+  std::vector<uint16_t> data(256, 272);
+  data.resize(288, 0);
+  std::fill(data.begin() + 272, data.end(), 256);
+  std::map<unsigned, size_t> rows;  // high byte -> its row
+  for (const auto& [unit, up] : all) {
+    unsigned high = unit >> 8;
+    if (!rows.count(high)) {
+      rows[high] = data.size();
+      data[high] = static_cast<uint16_t>(data.size());
+      data.resize(data.size() + 16, 256);
+    }
+    size_t row = rows[high] + ((unit >> 4) & 15);
+    if (data[row] == 256) {
+      data[row] = static_cast<uint16_t>(data.size());
+      data.resize(data.size() + 16, 0);
+    }
+    data[data[row] + (unit & 15)] = static_cast<uint16_t>(up - unit);
+  }
+  std::vector<uint16_t> w = {1, static_cast<uint16_t>(data.size() + 1)};
+  w.insert(w.end(), data.begin(), data.end());
+  w.push_back(1);  // an empty lower table
+  std::string out;
+  for (uint16_t word : w) {
+    out += static_cast<char>(word & 0xFF);
+    out += static_cast<char>(word >> 8);
+  }
+  return out;
+}
+
 /// A folder of its own for one test, under /tmp, with the umask 022. When
 /// destroyed it goes back to the working directory it was made in and
 /// removes the folder and all it holds, whatever their permissions. Derive a

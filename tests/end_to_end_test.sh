@@ -97,6 +97,40 @@ check "in order: later entry wins" "$(cat "$work/patch/sounds/sounds.mix")" \
   "$(cat "$game/Data/new.dat")"
 check "in order: names" "copy.mix maps.mix new.dat sounds.mix" "$(cd "$game/Data" && echo *)"
 
+# A list saved in Windows-1252 (the ANSI code page of LANG=C.UTF-8) names
+# Données\ and é, which are UTF-8 on disk, one of them in the wrong case.
+# The console shows UTF-8 in a UTF-8 locale and the list's bytes in C; a
+# damaged table file in the prefix gives way to the built-in one.
+cp1252_patch() {
+  fresh
+  mkdir -p "$game/Données"
+  echo "old été" >"$game/Données/été.txt"
+  echo "new é" >"$work/patch/carte é.mix"
+  printf 'Mise \xe0 jour\n\ncarte \xe9.mix,Donn\xe9es\\carte \xe9.mix\ncarte \xe9.mix,DONN\xc9ES\\\xc9T\xc9.TXT\n' \
+    >"$work/patch/move.txt"
+}
+cp1252_console="$banner
+Game Installed in: '$dir'
+
+carte é.mix -> $dir\\Données\\carte é.mix
+carte é.mix -> $dir\\DONNÉES\\ÉTÉ.TXT"
+cp1252_patch
+run env LANG=C.UTF-8 LC_ALL= LC_CTYPE=
+check "cp1252: status" 0 "$status"
+check "cp1252: console" "$cp1252_console" "$out"
+check "cp1252: question" $'Warning\nMise à jour' "$(head -2 <<<"$err")"
+check "cp1252: names" "carte é.mix été.txt" "$(cd "$game/Données" && echo *)"
+check "cp1252: files" "new é
+new é" "$(cat "$game/Données/carte é.mix" "$game/Données/été.txt")"
+cp1252_patch
+mkdir -p "$work/prefix/drive_c/windows/system32"
+printf '\x0d\x00\xe4\x04\x01\x00' >"$work/prefix/drive_c/windows/system32/c_1252.nls"
+head -c 1000 /dev/urandom >"$work/prefix/drive_c/windows/system32/l_intl.nls"
+run env LC_ALL=C
+check "cp1252 in C: status" 0 "$status"
+check "cp1252 in C: console" "$(iconv -f UTF-8 -t WINDOWS-1252 <<<"$cp1252_console")" "$out"
+check "cp1252 in C: files" "new é" "$(cat "$game/Données/été.txt")"
+
 # Permission failure, as an ordinary user: a folder they may not write to.
 if can_switch_user; then
   fresh

@@ -109,8 +109,8 @@ std::string FindProgram(const char* name, const char* path) {
 std::vector<std::string> DialogArguments(DialogProgram program,
                                          const char* text, const char* caption,
                                          BoxType type) {
-  std::string title = TextToUtf8(caption);
-  std::string body = TextToUtf8(text);
+  std::string title = caption;
+  std::string body = text;
   bool question = type == kBoxYesNo;
   bool error = !question && IsErrorCaption(caption);
   if (program == DialogProgram::kKdialog) {

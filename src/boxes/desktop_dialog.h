@@ -50,7 +50,8 @@ DialogProgram ChooseDialogProgram(const DesktopFacts& facts);
 std::string FindProgram(const char* name, const char* path);
 
 /// Returns the arguments, the program's name first, that show a box with
-/// `program` (not kNone): the caption as title, the text shown literally,
+/// `program` (not kNone): the caption as title, the text (both UTF-8) shown
+/// literally,
 /// Yes and No for kBoxYesNo, an error dialog for an OK box captioned "Error"
 /// or "Failed" and an information dialog for other OK boxes.
 std::vector<std::string> DialogArguments(DialogProgram program,
@@ -87,7 +88,8 @@ class DesktopDialogs {
   /// the programs on PATH.
   static DesktopDialogs FromEnvironment();
 
-  /// Shows the box as a dialog and waits for it. Returns true with
+  /// Shows the box, whose texts are UTF-8, as a dialog and waits for it.
+  /// Returns true with
   /// `*answer` set as Platform::ShowBox sets it; false when no dialog was
   /// shown (none chosen, or the program failed), so the caller shows the
   /// box on the console.

@@ -157,8 +157,9 @@ TEST(DialogArgumentsTest, ZenityShowsTextLiterallyInOneArgument) {
             DialogArguments(DialogProgram::kZenity, "t", "Failed", kBoxOk)[1]);
   EXPECT_EQ("--info",
             DialogArguments(DialogProgram::kZenity, "t", "Success", kBoxOk)[1]);
-  EXPECT_EQ("--text=caf\xC3\xA9",
-            DialogArguments(DialogProgram::kZenity, "caf\xE9", "W", kBoxOk)[3]);
+  EXPECT_EQ(
+      "--text=caf\xC3\xA9",
+      DialogArguments(DialogProgram::kZenity, "caf\xC3\xA9", "W", kBoxOk)[3]);
 }
 
 TEST(DialogArgumentsTest, KdialogGetsEscapedRichText) {

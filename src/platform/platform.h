@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -115,6 +116,11 @@ class Platform {
     (void)source;
     (void)dest;
   }
+
+  /// Returns the stream for the run's lines, which are text in the ANSI
+  /// code page, as the console should show it. It stays open while the
+  /// platform lives. The default is stdout, as it stands.
+  virtual FILE* StandardOutput() { return stdout; }
 };
 
 /// Returns the platform of this host. Each platform file defines it.

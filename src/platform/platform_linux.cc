@@ -3,6 +3,7 @@
 // mapped into the prefix, and boxes are shown on the console, or as desktop
 // dialogs when started without a terminal.
 
+#include <locale.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,52 +13,91 @@
 #include <utility>
 
 #include "boxes/console_box.h"
+#include "boxes/console_output.h"
 #include "boxes/desktop_dialog.h"
 #include "platform/platform.h"
+#include "text/ansi_text.h"
+#include "text/locale_code_page.h"
 #include "wine/copier.h"
 #include "wine/host_file.h"
 #include "wine/host_path.h"
 #include "wine/prefix.h"
+#include "wine/prefix_tables.h"
 #include "wine/registry.h"
 
 namespace patcher {
 
 namespace {
 
+/// Returns the ANSI code page Wine would use in this process's locale. Wine
+/// takes the locale as setlocale(LC_ALL, "") does: a locale that is not
+/// installed leaves the C locale, so 1252. Only the character type's
+/// locale is tried: loading all of them costs some 80 system calls.
+unsigned AnsiCodePageOfEnvironment() {
+  locale_t installed = newlocale(LC_CTYPE_MASK, "", nullptr);
+  if (installed == nullptr) return 1252;
+  freelocale(installed);
+  return AnsiCodePageOfLocale(
+      CtypeLocaleName(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")));
+}
+
 class LinuxPlatform : public Platform {
  public:
-  LinuxPlatform(std::string prefix, DesktopDialogs dialogs)
-      : prefix_(std::move(prefix)), dialogs_(std::move(dialogs)) {}
+  /// `utf8_console`: whether the console shows UTF-8; otherwise it gets
+  /// the ANSI bytes as they are.
+  LinuxPlatform(std::string prefix, unsigned code_page, bool utf8_console,
+                DesktopDialogs dialogs)
+      : prefix_(std::move(prefix)),
+        dialogs_(std::move(dialogs)),
+        text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
+              [this] { return LoadCaseTable(prefix_); }),
+        utf8_console_(utf8_console) {
+    if (utf8_console_) out_ = OpenUtf8Output(&text_, stdout);
+    if (out_ == nullptr) out_ = stdout;
+  }
+  ~LinuxPlatform() override {
+    if (out_ != stdout) fclose(out_);
+  }
+  LinuxPlatform(const LinuxPlatform&) = delete;
+  LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+  FILE* StandardOutput() override { return out_; }
 
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
     std::string path = prefix_ + "/system.reg";
-    return OpenWineKey([&path] { return OpenHostFile(path, nullptr); }, subkey);
+    return OpenWineKey([&path] { return OpenHostFile(path, nullptr); }, subkey,
+                       &text_);
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
-    fflush(stdout);
+    fflush(out_);
     int answer;
-    if (dialogs_.Show(text, caption, type, &answer)) return answer;
-    return ConsoleBox(text, caption, type, stdin, stderr);
+    if (dialogs_.program() != DialogProgram::kNone &&
+        dialogs_.Show(text_.ToUtf8(text).c_str(), text_.ToUtf8(caption).c_str(),
+                      type, &answer)) {
+      return answer;
+    }
+    return ConsoleBox(ConsoleText(text).c_str(), ConsoleText(caption).c_str(),
+                      type, stdin, stderr);
   }
 
   uint32_t ReadAttributes(const char* path) override {
     std::string host;
-    if (!MapToHost(prefix_, path, &host)) return kInvalidAttributes;
+    if (!MapToHost(prefix_, &text_, path, &host)) return kInvalidAttributes;
     return HostAttributes(host);
   }
 
   bool WriteAttributes(const char* path, uint32_t attributes) override {
     std::string host, error;
-    return MapToHost(prefix_, path, &host) &&
+    return MapToHost(prefix_, &text_, path, &host) &&
            SetHostAttributes(host, attributes, &error);
   }
 
   std::unique_ptr<InputFile> OpenForReading(const char* path,
                                             std::string* error) override {
     std::string host;
-    if (!MapToHost(prefix_, path, &host)) {
+    if (!MapToHost(prefix_, &text_, path, &host)) {
       if (error) *error = UnmappableError(path);
       return nullptr;
     }
@@ -67,8 +107,8 @@ class LinuxPlatform : public Platform {
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override {
     std::string host_source, host_dest;
-    if (!MapToHost(prefix_, source, &host_source) ||
-        !MapToHost(prefix_, dest, &host_dest)) {
+    if (!MapToHost(prefix_, &text_, source, &host_source) ||
+        !MapToHost(prefix_, &text_, dest, &host_dest)) {
       *error = UnmappableError(host_source.empty() ? source : dest);
       copier_.Skip();
       return false;
@@ -79,8 +119,8 @@ class LinuxPlatform : public Platform {
   void AnnounceCopy(const char* source, const char* dest) override {
     std::string host_source, host_dest;
     // A path that cannot be mapped is announced as none; CopyOver reports it.
-    if (!MapToHost(prefix_, source, &host_source) ||
-        !MapToHost(prefix_, dest, &host_dest)) {
+    if (!MapToHost(prefix_, &text_, source, &host_source) ||
+        !MapToHost(prefix_, &text_, dest, &host_dest)) {
       host_source.clear();
       host_dest.clear();
     }
@@ -88,12 +128,22 @@ class LinuxPlatform : public Platform {
   }
 
  private:
-  static std::string UnmappableError(const char* path) {
-    return std::string("map(") + path + "): not a path in the prefix";
+  /// Returns `ansi` as the console shows text.
+  std::string ConsoleText(const char* ansi) {
+    return utf8_console_ ? text_.ToUtf8(ansi) : std::string(ansi);
+  }
+
+  /// The error texts of this platform are UTF-8, like the host paths they
+  /// name.
+  std::string UnmappableError(const char* path) {
+    return "map(" + text_.ToUtf8(path) + "): not a path in the prefix";
   }
 
   std::string prefix_;
   DesktopDialogs dialogs_;
+  AnsiText text_;  // the text of Windows programs, in the ANSI code page
+  bool utf8_console_;
+  FILE* out_ = nullptr;  // the run's lines, for the console
   HostCopier copier_;
 };
 
@@ -124,6 +174,8 @@ std::unique_ptr<Platform> CreatePlatform() {
   return std::make_unique<LinuxPlatform>(
       FindWinePrefix(getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"),
                      home.c_str()),
+      AnsiCodePageOfEnvironment(),
+      LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")),
       std::move(dialogs));
 }
 

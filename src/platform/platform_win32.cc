@@ -237,8 +237,9 @@ class Win32Platform : public Platform {
     if (failure == 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       failure = ERROR_ACCESS_DENIED;
     if (failure != 0) {
-      if (error) *error = WindowsError(std::string("CreateFileA(") + path + ")",
-                                       failure);
+      if (error)
+        *error =
+            WindowsError(std::string("CreateFileA(") + path + ")", failure);
       return nullptr;
     }
     return std::make_unique<Win32InputFile>(std::move(file));

@@ -7,5 +7,5 @@
 // Arguments are ignored: a patch is run from its own folder, as it stands.
 int main() {
   std::unique_ptr<patcher::Platform> platform = patcher::CreatePlatform();
-  return patcher::run_patch(platform.get(), stdout);
+  return patcher::run_patch(platform.get(), platform->StandardOutput());
 }

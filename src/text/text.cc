@@ -9,15 +9,6 @@ namespace {
 
 bool IsSurrogate(uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
-// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the
-// code point of the same number, as Windows maps them. The other bytes are
-// their own code points.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 }  // namespace
 
 std::string ToLowerAscii(std::string_view text) {
@@ -128,15 +119,45 @@ std::string Utf16LeToUtf8(std::string_view data) {
   return out;
 }
 
-std::string TextToUtf8(std::string_view text) {
-  if (IsValidUtf8(text)) return std::string(text);
+std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte,
-               &out);
+  out.reserve(text.size());
+  Utf16Decoder decoder;
+  uint32_t cps[2];
+  for (char16_t unit : text) {
+    for (int k = 0, n = decoder.Put(unit, cps); k < n; ++k)
+      AppendUtf8(cps[k], &out);
+  }
+  if (decoder.Finish(cps)) AppendUtf8(cps[0], &out);
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp;
+    size_t len = DecodeUtf8(text.substr(i), &cp);
+    if (len == 0) {
+      cp = kReplacementCharacter;
+      len = 1;
+    }
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
   }
   return out;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
 }
 
 }  // namespace patcher

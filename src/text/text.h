@@ -1,7 +1,7 @@
-// Text as the program meets it: names compared as Windows compares them,
-// and conversions between the encodings that the patch list, Wine's
-// registry, the host's file names and the desktop's dialogs use. Every
-// other file calls these; none writes its own.
+// Text as the program meets it: ASCII case, and conversions between UTF-8
+// and UTF-16, which Wine's registry and the host's file names use. Code
+// pages and Windows' case rule are in code_page.h, case_table.h and
+// ansi_text.h beside it. Every other file calls these; none writes its own.
 
 #ifndef PATCHER_TEXT_TEXT_H_
 #define PATCHER_TEXT_TEXT_H_
@@ -66,9 +66,17 @@ class Utf16Decoder {
 /// Returns the UTF-16LE bytes `data` (an odd last byte is dropped) as UTF-8.
 std::string Utf16LeToUtf8(std::string_view data);
 
-/// Returns `text` as UTF-8: unchanged when it is valid UTF-8, otherwise its
-/// bytes read as Windows-1252, the code page patch lists are written in.
-std::string TextToUtf8(std::string_view text);
+/// Returns `text` as UTF-8; a surrogate that is not half of a pair becomes
+/// kReplacementCharacter.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+/// Returns `text` as UTF-16, as Wine reads a host's file name: each byte
+/// that does not belong to a whole UTF-8 sequence becomes one
+/// kReplacementCharacter.
+std::u16string Utf8ToUtf16(std::string_view text);
+
+/// Tells whether every byte of `text` is below 0x80.
+bool IsAscii(std::string_view text);
 
 }  // namespace patcher
 

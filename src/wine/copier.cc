@@ -59,8 +59,7 @@ void HostCopier::WriteAhead(Pending* pending) {
   if (!copy->Open(pending->source, pending->dest, false, &error)) return;
   const struct stat& src = copy->source_stat();
   uint64_t size = static_cast<uint64_t>(src.st_size);
-  if (!S_ISREG(src.st_mode) || pending_bytes_ + size > kMaxPendingBytes)
-    return;
+  if (!S_ISREG(src.st_mode) || pending_bytes_ + size > kMaxPendingBytes) return;
   // Files written ahead must never be what leaves a copy without room.
   struct statvfs fs;
   if (fstatvfs(copy->dir_fd(), &fs) != 0 ||
@@ -137,8 +136,8 @@ void HostCopier::Flush(Pending* first) {
   // commit and one flush of the disk's cache, where an fsync per file would
   // flush that cache once per file: for 5,000 files of 4 KiB an fsync each
   // took 1.8 times as long as no flush at all, a syncfs per batch 0.8 times
-  // (bench/run.sh, durability, ext4). Where it fails, each file gets an fsync of
-  // its own, which tells which of them could not be written.
+  // (bench/run.sh, durability, ext4). Where it fails, each file gets an fsync
+  // of its own, which tells which of them could not be written.
   std::map<dev_t, int> synced;  // file system -> errno of its syncfs, or 0
   for (Pending* pending : batch) {
     PreparedCopy* copy = pending->prepared.get();

@@ -198,8 +198,7 @@ bool PreparedCopy::Commit(std::string* error) {
         break;
       }
       if (errno != EEXIST || attempt == 100)
-        return Fail("linkat", proc + ", " + JoinPath(dir_, temp), errno,
-                    error);
+        return Fail("linkat", proc + ", " + JoinPath(dir_, temp), errno, error);
     }
   }
   std::string temp_path = JoinPath(dir_, temp_name_);

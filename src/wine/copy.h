@@ -51,8 +51,8 @@ class PreparedCopy {
   /// Opens `source` and the directory of `dest`, after the checks that
   /// Windows makes when it opens them (CheckDest only with `check_dest`).
   /// Returns false with `*error` set when the copy cannot be made.
-  bool Open(const std::string& source, const std::string& dest,
-            bool check_dest, std::string* error);
+  bool Open(const std::string& source, const std::string& dest, bool check_dest,
+            std::string* error);
 
   /// Makes the new file with the source's data, permissions and time, and
   /// closes the source. With `named_fallback` false, fails rather than give

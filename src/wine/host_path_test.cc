@@ -16,6 +16,18 @@
 namespace patcher {
 namespace {
 
+// Text in `code_page`, counting how often the case table is fetched.
+struct CountingText {
+  explicit CountingText(CodePage code_page)
+      : text([code_page] { return code_page; },
+             [this] {
+               ++case_tables;
+               return CaseTable::FromCLibrary();
+             }) {}
+  int case_tables = 0;
+  AnsiText text;
+};
+
 // A prefix at <root>/prefix whose drive C: holds Games/Data/file.mix.
 class MapToHostTest : public testing::Test, public ScratchDir {
  protected:
@@ -31,12 +43,19 @@ class MapToHostTest : public testing::Test, public ScratchDir {
   }
   std::string Map(const std::string& windows_path) {
     std::string host;
-    EXPECT_TRUE(MapToHost(prefix_, windows_path, &host)) << windows_path;
+    EXPECT_TRUE(MapToHost(prefix_, &text_.text, windows_path, &host))
+        << windows_path;
     return host;
+  }
+  // The host path, or "<none>" when it cannot be mapped.
+  std::string MapOrNone(const std::string& windows_path, AnsiText* text) {
+    std::string host;
+    return MapToHost(prefix_, text, windows_path, &host) ? host : "<none>";
   }
 
   std::string prefix_;
   std::string data_;
+  CountingText text_{CodePage::Windows1252()};
 };
 
 TEST_F(MapToHostTest, FindsEachNameIgnoringCase) {
@@ -55,15 +74,150 @@ TEST_F(MapToHostTest, ExactNameWinsOverCaseMatch) {
   EXPECT_EQ(Map("C:\\Games\\Data\\file.mix"), data_ + "/file.mix");
 }
 
-TEST_F(MapToHostTest, RelativeAndDrivelessPaths) {
-  ASSERT_EQ(chdir(Path("prefix/drive_c/Games").c_str()), 0);
+TEST_F(MapToHostTest, PathsStartWhereWineSeesTheWorkingDirectory) {
+  ASSERT_EQ(symlink("/", Path("prefix/dosdevices/z:").c_str()), 0);
+  std::string c = prefix_ + "/dosdevices/c:";
+  std::string z = prefix_ + "/dosdevices/z:";
+  std::string root_in_z = root();  // the scratch folder as Z: shows it
+  std::replace(root_in_z.begin(), root_in_z.end(), '/', '\\');
   char cwd[PATH_MAX];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(Map("data\\FILE.MIX"), std::string(cwd) + "/Data/file.mix");
 
-  std::string rooted = root() + "/PREFIX/DRIVE_C";
-  std::replace(rooted.begin(), rooted.end(), '/', '\\');
-  EXPECT_EQ(Map(rooted), Path("prefix/drive_c"));
+  // In a patch folder on C:.
+  MakeDir("prefix/drive_c/patch");
+  ASSERT_EQ(chdir(Path("prefix/drive_c/patch").c_str()), 0);
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const struct {
+    const char* path;
+    std::string host;
+  } kOnC[] = {
+      {"..\\games\\data\\FILE.MIX", c + "/Games/Data/file.mix"},
+      {"x.mix", std::string(cwd) + "/x.mix"},
+      {"\\Games\\Data\\file.mix", c + "/Games/Data/file.mix"},
+      {"C:..\\Games\\Data\\file.mix", c + "/Games/Data/file.mix"},
+      {"C:x.mix", c + "/patch/x.mix"},
+      // `..` climbs no higher than the drive's root.
+      {"..\\..\\..\\Games\\Data\\file.mix", c + "/Games/Data/file.mix"},
+      {"Z:\\x", z + "/x"},
+      {"D:\\x", prefix_ + "/dosdevices/d:/x"},  // no such drive: missing
+  };
+  for (const auto& k : kOnC)
+    EXPECT_EQ(MapOrNone(k.path, &text_.text), k.host) << k.path;
+
+  // Outside the prefix: on Z:, whose root is the host's.
+  ASSERT_EQ(chdir(root().c_str()), 0);
+  EXPECT_EQ(Map(root_in_z + "\\PREFIX\\DRIVE_C"),
+            z + root() + "/prefix/drive_c");
+  EXPECT_EQ(Map("C:Games\\Data\\FILE.MIX"), data_ + "/file.mix");
+  // A prefix without Z: sees a folder outside it on no drive.
+  ASSERT_EQ(unlink(Path("prefix/dosdevices/z:").c_str()), 0);
+  ASSERT_EQ(chdir(prefix_.c_str()), 0);
+  EXPECT_EQ(MapOrNone("\\tmp\\x", &text_.text), "<none>");
+  EXPECT_EQ(Map("DRIVE_C"), Path("prefix/drive_c"));
+}
+
+TEST_F(MapToHostTest, NamesBeyondAsciiAsWineFindsThem) {
+  MakeDir(
+      "prefix/drive_c/Games/Donn\xC3\xA9"
+      "es");
+  Write(
+      "prefix/drive_c/Games/Donn\xC3\xA9"
+      "es/\xC3\xA9t\xC3\xA9.txt",
+      "");
+  Write(
+      "prefix/drive_c/Games/Donn\xC3\xA9"
+      "es/carte \xC3\xA9.mix",
+      "");
+  Write(
+      "prefix/drive_c/Games/Donn\xC3\xA9"
+      "es/stra\xC3\x9F"
+      "e",
+      "");
+  Write(
+      "prefix/drive_c/Games/Donn\xC3\xA9"
+      "es/e\xCC\x81t\xC3\xA9",
+      "");
+  MakeDir("prefix/drive_c/Games/\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0");  // Игра
+  Write(
+      "prefix/drive_c/Games/\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0/"
+      "\xD1\x91\xD0\xB6.txt",
+      "");                                       // ёж.txt
+  MakeDir("prefix/drive_c/Games/\xE8\xA1\xA8");  // 表
+  Write("prefix/drive_c/Games/\xE8\xA1\xA8/x.mix", "");
+
+  NlsCodePage nls1251;  // А..я at 0xC0..0xFF, Ё and ё
+  for (unsigned b = 0xC0; b <= 0xFF; ++b) {
+    char16_t unit = static_cast<char16_t>(0x410 + b - 0xC0);
+    nls1251.bytes[static_cast<uint8_t>(b)] = unit;
+    nls1251.units[unit] = static_cast<uint8_t>(b);
+  }
+  nls1251.bytes[0xA8] = u'\u0401';
+  nls1251.bytes[0xB8] = u'\u0451';
+  NlsCodePage nls932;
+  nls932.pairs = {{0x95, {{0x5C, u'\u8868'}}}};
+  CodePage cp1251, cp932;
+  ASSERT_TRUE(CodePage::Parse(MakeCodePageNls(nls1251), &cp1251));
+  ASSERT_TRUE(CodePage::Parse(MakeCodePageNls(nls932), &cp932));
+  CountingText text1251(cp1251), text932(cp932);
+
+  std::string games = prefix_ + "/dosdevices/c:/Games/";
+  std::string donnees = games +
+                        "Donn\xC3\xA9"
+                        "es/";
+  const struct {
+    AnsiText* text;
+    const char* path;
+    std::string host;
+  } kCases[] = {
+      {&text_.text,
+       "C:\\Games\\Donn\xE9"
+       "es\\carte \xE9.mix",
+       donnees + "carte \xC3\xA9.mix"},
+      {&text_.text,
+       "C:\\GAMES\\DONN\xC9"
+       "ES\\\xC9T\xC9.TXT",
+       donnees + "\xC3\xA9t\xC3\xA9.txt"},
+      // No full case folding, no normalisation: these stay as written.
+      {&text_.text,
+       "C:\\Games\\Donn\xE9"
+       "es\\STRASSE",
+       donnees + "STRASSE"},
+      {&text_.text,
+       "C:\\Games\\Donn\xE9"
+       "es\\\xE9t\xE9",
+       donnees + "\xC3\xA9t\xC3\xA9"},
+      {&text1251.text, "C:\\games\\\xC8\xC3\xD0\xC0\\\xA8\xC6.TXT",
+       games + "\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0/\xD1\x91\xD0\xB6.txt"},
+      // The 0x5C of 95 5C is half of 表, not a separator.
+      {&text932.text, "C:\\Games\\\x95\x5C\\X.MIX",
+       games + "\xE8\xA1\xA8/x.mix"},
+  };
+  for (const auto& k : kCases)
+    EXPECT_EQ(MapOrNone(k.path, k.text), k.host) << k.path;
+}
+
+TEST_F(MapToHostTest, AsciiNamesNeverFetchTheCaseTable) {
+  Write("prefix/drive_c/Games/Data/\xC3\xA9t\xC3\xA9.txt", "");
+  EXPECT_EQ(Map("C:\\GAMES\\DATA\\FILE.MIX"), data_ + "/file.mix");
+  EXPECT_EQ(Map("C:\\Games\\Data\\NEW.MIX"), data_ + "/NEW.MIX");
+  EXPECT_EQ(text_.case_tables, 0);
+  EXPECT_EQ(Map("C:\\Games\\Data\\\xC9T\xC9.TXT"),
+            data_ + "/\xC3\xA9t\xC3\xA9.txt");
+  EXPECT_EQ(text_.case_tables, 1);
+}
+
+TEST_F(MapToHostTest, PathsLongerThanMaxPathAreRefused) {
+  // MAX_PATH counts UTF-16 units with the terminator, not bytes.
+  NlsCodePage nls932;
+  nls932.pairs = {{0x88, {{0x9F, u'\u4E9C'}}}};
+  CodePage cp932;
+  ASSERT_TRUE(CodePage::Parse(MakeCodePageNls(nls932), &cp932));
+  CountingText text932(cp932);
+  std::string wide;
+  for (int i = 0; i < 259; ++i) wide += "\x88\x9F";
+  EXPECT_NE(MapOrNone(std::string(259, 'a'), &text_.text), "<none>");
+  EXPECT_EQ(MapOrNone(std::string(260, 'a'), &text_.text), "<none>");
+  EXPECT_NE(MapOrNone(wide, &text932.text), "<none>");
+  EXPECT_EQ(MapOrNone(wide + "a", &text932.text), "<none>");
 }
 
 TEST_F(MapToHostTest, TrailingSeparatorNamesOnlyADirectory) {
@@ -75,9 +229,10 @@ TEST_F(MapToHostTest, TrailingSeparatorNamesOnlyADirectory) {
 
 TEST_F(MapToHostTest, UnmappablePaths) {
   std::string host;
-  EXPECT_FALSE(MapToHost(prefix_, "\\\\server\\share\\x.mix", &host));
-  EXPECT_FALSE(MapToHost(prefix_, "C:x.mix", &host));
-  EXPECT_FALSE(MapToHost("", "C:\\x.mix", &host));
+  EXPECT_FALSE(
+      MapToHost(prefix_, &text_.text, "\\\\server\\share\\x.mix", &host));
+  EXPECT_FALSE(MapToHost(prefix_, &text_.text, "C:", &host));
+  EXPECT_FALSE(MapToHost("", &text_.text, "C:\\x.mix", &host));
 }
 
 TEST_F(MapToHostTest, SeesNamesCreatedAfterAListing) {

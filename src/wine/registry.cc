@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "text/ansi_text.h"
 #include "text/text.h"
 
 namespace patcher {
@@ -134,47 +135,55 @@ class Scanner {
   bool eof_ = false;
 };
 
-/// Collects data as a value returns it: raw bytes, or UTF-16 converted to
-/// UTF-8. Keeps the output while its size is at most `limit` and counts all
-/// of it; beyond the limit the output is emptied.
+/// Collects a name as UTF-8, or a value's data as stored: raw bytes, with
+/// the text of a string value as UTF-16LE. Keeps the output while its size
+/// is at most `limit` and counts all of it; beyond the limit the output is
+/// emptied.
 class Sink {
  public:
-  /// `utf16` makes Byte() take UTF-16LE bytes.
-  Sink(std::string* out, bool utf16, uint64_t limit)
-      : out_(out), utf16_(utf16), limit_(limit) {
+  /// `utf8` makes the text UTF-8 (names); otherwise UTF-16LE (values).
+  Sink(std::string* out, bool utf8, uint64_t limit)
+      : out_(out), utf8_(utf8), limit_(limit) {
     out_->clear();
   }
 
+  /// Takes one byte of data given in hex.
   void Byte(uint8_t b) {
-    if (!utf16_) {
-      char c = static_cast<char>(b);
-      Put(&c, 1);
-    } else if (low_byte_ < 0) {
-      low_byte_ = b;
-    } else {
-      Unit(static_cast<uint16_t>(low_byte_ | b << 8));
-      low_byte_ = -1;
-    }
+    char c = static_cast<char>(b);
+    Put(&c, 1);
   }
 
-  /// Takes one UTF-16 unit; a lone surrogate becomes U+FFFD.
+  /// Takes one UTF-16 unit; in UTF-8, a lone surrogate becomes U+FFFD.
   void Unit(uint16_t u) {
+    if (!utf8_) {
+      char le[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+      Put(le, 2);
+      return;
+    }
     uint32_t cps[2];
     for (int i = 0, n = utf16_decoder_.Put(u, cps); i < n; ++i) Encode(cps[i]);
   }
 
   /// Takes one code point read from UTF-8 text.
   void CodePoint(uint32_t cp) {
+    if (!utf8_) {
+      if (cp >= 0x10000) {
+        Unit(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+        Unit(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      } else {
+        Unit(static_cast<uint16_t>(cp));
+      }
+      return;
+    }
     uint32_t alone;
     if (utf16_decoder_.Finish(&alone)) Encode(alone);
     Encode(cp);
   }
 
-  /// Ends the data (an odd last UTF-16 byte is dropped, as
-  /// RegQueryValueExA drops it). Returns its full size.
+  /// Ends the data. Returns its full size.
   uint64_t Finish() {
     uint32_t alone;
-    if (utf16_decoder_.Finish(&alone)) Encode(alone);
+    if (utf8_ && utf16_decoder_.Finish(&alone)) Encode(alone);
     return size_;
   }
 
@@ -195,10 +204,9 @@ class Sink {
   }
 
   std::string* out_;
-  bool utf16_;
+  bool utf8_;
   uint64_t limit_;
   uint64_t size_ = 0;
-  int low_byte_ = -1;
   Utf16Decoder utf16_decoder_;
 };
 
@@ -355,7 +363,7 @@ bool ReadValue(Scanner* in, WineValue* value) {
     if (form == Form::kQuoted && in->Peek() != '"') return false;
   }
 
-  Sink sink(&value->data, IsStringType(value->type), kMaxValueData);
+  Sink sink(&value->data, false, kMaxValueData);
   if (form == Form::kQuoted) {
     in->Get();
     if (!ReadQuoted(in, '"', &sink)) return false;
@@ -425,8 +433,8 @@ size_t MatchPath(const std::string& path,
   for (size_t i = 0; i < want.size(); ++i) {
     size_t end = path.find('\\', pos);
     if (end == std::string::npos) end = path.size();
-    if (!EqualsIgnoringAsciiCase(
-            std::string_view(path).substr(pos, end - pos), want[i])) {
+    if (!EqualsIgnoringAsciiCase(std::string_view(path).substr(pos, end - pos),
+                                 want[i])) {
       return 0;
     }
     if (end == path.size()) return i + 1;
@@ -435,7 +443,7 @@ size_t MatchPath(const std::string& path,
   return want.size() + 1;
 }
 
-const WineValue* FindValue(const WineKey& key, const char* name) {
+const WineValue* FindValue(const WineKey& key, std::string_view name) {
   for (auto it = key.values.rbegin(); it != key.values.rend(); ++it) {
     if (EqualsIgnoringAsciiCase(it->name, name)) {
       return &*it;
@@ -587,16 +595,33 @@ bool LookupWineKey(const RegistryOpener& open, const std::string& path,
 }
 
 long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
-                    char* data, uint32_t* size) {
-  const WineValue* value = FindValue(key, name != nullptr ? name : "");
+                    char* data, uint32_t* size, AnsiText* text) {
+  const WineValue* value = FindValue(key, text->ToUtf8(name ? name : ""));
   if (value == nullptr) return kRegNotFound;
-  if (value->data.size() != value->size || value->size > *size) {
+  if (value->data.size() != value->size) return kRegMoreData;
+  std::string converted;
+  const std::string* bytes = &value->data;
+  bool terminated = true;
+  if (IsStringType(value->type)) {
+    // An odd last byte is dropped; a string stored without its terminator
+    // gets one when there is room, not counted.
+    std::u16string units;
+    for (size_t i = 0; i + 1 < value->data.size(); i += 2) {
+      units += static_cast<char16_t>(
+          static_cast<unsigned char>(value->data[i]) |
+          static_cast<unsigned char>(value->data[i + 1]) << 8);
+    }
+    terminated = units.empty() || units.back() == 0;
+    converted = text->FromUtf16(units);
+    bytes = &converted;
+  }
+  if (bytes->size() > *size) {
+    *size = static_cast<uint32_t>(bytes->size());
     return kRegMoreData;
   }
-  if (!value->data.empty()) {
-    memcpy(data, value->data.data(), value->data.size());
-  }
-  *size = static_cast<uint32_t>(value->size);
+  if (!bytes->empty()) memcpy(data, bytes->data(), bytes->size());
+  if (!terminated && bytes->size() < *size) data[bytes->size()] = '\0';
+  *size = static_cast<uint32_t>(bytes->size());
   if (type != nullptr) *type = value->type;
   return kRegOk;
 }
@@ -605,23 +630,26 @@ namespace {
 
 class WineKeyHandle : public RegistryKey {
  public:
-  explicit WineKeyHandle(WineKey key) : key_(std::move(key)) {}
+  WineKeyHandle(WineKey key, AnsiText* text)
+      : key_(std::move(key)), text_(text) {}
   long Query(const char* name, uint32_t* type, char* data,
              uint32_t* size) override {
-    return QueryWineValue(key_, name, type, data, size);
+    return QueryWineValue(key_, name, type, data, size, text_);
   }
 
  private:
   WineKey key_;
+  AnsiText* text_;
 };
 
 }  // namespace
 
 std::unique_ptr<RegistryKey> OpenWineKey(const RegistryOpener& open,
-                                         const std::string& path) {
+                                         const std::string& path,
+                                         AnsiText* text) {
   WineKey key;
-  if (!LookupWineKey(open, path, &key)) return nullptr;
-  return std::unique_ptr<RegistryKey>(new WineKeyHandle(std::move(key)));
+  if (!LookupWineKey(open, text->ToUtf8(path), &key)) return nullptr;
+  return std::unique_ptr<RegistryKey>(new WineKeyHandle(std::move(key), text));
 }
 
 }  // namespace patcher

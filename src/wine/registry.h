@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "text/ansi_text.h"
 
 namespace patcher {
 
@@ -18,9 +19,9 @@ namespace patcher {
 struct WineValue {
   std::string name;   // unescaped, UTF-8
   uint32_t type = 0;  // kRegSz, kRegDword, ...
-  /// The bytes RegQueryValueExA would return, except that the string types
-  /// (kRegSz, kRegExpandSz, kRegMultiSz) are UTF-8 instead of the ANSI code
-  /// page. Empty when the data was dropped for being larger than 64 KiB.
+  /// The data as stored, as RegQueryValueExW returns it: the string types
+  /// (kRegSz, kRegExpandSz, kRegMultiSz) in UTF-16LE. Empty when the data
+  /// was dropped for being larger than 64 KiB.
   std::string data;
   uint64_t size = 0;  // byte size of that data, kept even when it was dropped
 };
@@ -50,16 +51,24 @@ using RegistryOpener = std::function<std::unique_ptr<InputFile>()>;
 bool LookupWineKey(const RegistryOpener& open, const std::string& path,
                    WineKey* key);
 
-/// Opens HKEY_LOCAL_MACHINE\`path` from the registry file that `open` yields,
-/// as LookupWineKey finds it. Returns null when it is not found.
+/// Opens HKEY_LOCAL_MACHINE\`path` (in the ANSI code page of `text`) from
+/// the registry file that `open` yields, as LookupWineKey finds it, for
+/// queries in that code page. Returns null when it is not found. `text`
+/// must outlive the key.
 std::unique_ptr<RegistryKey> OpenWineKey(const RegistryOpener& open,
-                                         const std::string& path);
+                                         const std::string& path,
+                                         AnsiText* text);
 
 /// Reads value `name` (case-insensitive; the last one when a name repeats) of
-/// `key` with the contract of RegistryKey::Query in platform.h. A value whose
-/// data was dropped for size gives kRegMoreData.
+/// `key` as RegQueryValueExA does, with the contract of RegistryKey::Query in
+/// platform.h; names and strings are in the ANSI code page of `text`. A
+/// string value's size is that of its text in the code page, its terminator
+/// counted when stored; one stored without a terminator gets a 0 byte after
+/// it when the buffer has room, not counted. When the data does not fit,
+/// `*size` is set to the bytes needed, except for a value whose data was
+/// dropped for size.
 long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
-                    char* data, uint32_t* size);
+                    char* data, uint32_t* size, AnsiText* text);
 
 }  // namespace patcher
 

@@ -25,6 +25,13 @@ class CountingInputFile : public InputFile {
   size_t* count_;
 };
 
+/// Text in the given code page; the tests read strings in UTF-8 by default.
+AnsiText TextIn(CodePage code_page) {
+  return AnsiText([code_page] { return code_page; },
+                  [] { return CaseTable(); });
+}
+AnsiText g_utf8 = TextIn(CodePage::Utf8());
+
 RegistryOpener Opener(const std::string& text) {
   return [text] { return std::make_unique<MemoryInputFile>(text); };
 }
@@ -35,7 +42,7 @@ std::string Get(const WineKey& key, const char* name,
                 uint32_t* type = nullptr) {
   std::string buf(65536, '?');
   uint32_t size = static_cast<uint32_t>(buf.size());
-  long rc = QueryWineValue(key, name, type, &buf[0], &size);
+  long rc = QueryWineValue(key, name, type, &buf[0], &size, &g_utf8);
   if (rc == kRegNotFound) return "<missing>";
   if (rc == kRegMoreData) return "<more data>";
   EXPECT_EQ(kRegOk, rc);
@@ -218,29 +225,87 @@ TEST(WineRegistryTest, SizeLimits) {
   std::string text = Prefix("") + "[K] 1\n" + "\"499\"=\"" +
                      std::string(499, 'x') + "\"\n" + "\"500\"=\"" +
                      std::string(500, 'x') + "\"\n" + "\"kept\"=\"" +
-                     std::string(65535, 'x') + "\"\n" + "\"dropped\"=\"" +
-                     std::string(65536, 'x') + "\"\n";
+                     std::string(32767, 'x') + "\"\n" + "\"dropped\"=\"" +
+                     std::string(32768, 'x') + "\"\n";
   WineKey key;
   ASSERT_TRUE(LookupWineKey(Opener(text), "K", &key));
   char buf[501];
   uint32_t size = 500;
-  EXPECT_EQ(kRegOk, QueryWineValue(key, "499", nullptr, buf, &size));
+  EXPECT_EQ(kRegOk, QueryWineValue(key, "499", nullptr, buf, &size, &g_utf8));
   EXPECT_EQ(500u, size);
   EXPECT_EQ(std::string(499, 'x') + '\0', std::string(buf, size));
   size = 500;
-  EXPECT_EQ(kRegMoreData, QueryWineValue(key, "500", nullptr, buf, &size));
+  EXPECT_EQ(kRegMoreData,
+            QueryWineValue(key, "500", nullptr, buf, &size, &g_utf8));
   size = 501;
-  EXPECT_EQ(kRegOk, QueryWineValue(key, "500", nullptr, buf, &size));
+  EXPECT_EQ(kRegOk, QueryWineValue(key, "500", nullptr, buf, &size, &g_utf8));
   EXPECT_EQ(501u, size);
 
+  // Strings are kept as stored, in UTF-16: two bytes a character.
   ASSERT_EQ(4u, key.values.size());
   EXPECT_EQ(65536u, key.values[2].data.size());
   EXPECT_EQ("", key.values[3].data);
-  EXPECT_EQ(65537u, key.values[3].size);
+  EXPECT_EQ(65538u, key.values[3].size);
   std::vector<char> big(1 << 20);
   size = static_cast<uint32_t>(big.size());
-  EXPECT_EQ(kRegMoreData,
-            QueryWineValue(key, "dropped", nullptr, big.data(), &size));
+  EXPECT_EQ(kRegMoreData, QueryWineValue(key, "dropped", nullptr, big.data(),
+                                         &size, &g_utf8));
+}
+
+TEST(WineRegistryTest, StringsInTheAnsiCodePage) {
+  // "Install Dir" as Wine writes C:\Jeux\Données and the like: the size is
+  // that of the text in the code page, which decides the 500-byte rule.
+  std::string x498(498, 'x');
+  std::string text = Prefix("") + "[K] 1\n" +
+                     "\"dir\"=\"C:\\\\Jeux\\\\Donn\\x00e9es\"\n" +
+                     "\"jp\"=\"D:\\\\\\x65e5\\x672c\"\n" + "\"edge\"=\"" +
+                     x498 + "\\x00e9\"\n" + "\"over\"=\"x" + x498 +
+                     "\\x00e9\"\n" + "\"bare\"=hex(1):e9,00\n";
+  WineKey key;
+  ASSERT_TRUE(LookupWineKey(Opener(text), "K", &key));
+  NlsCodePage nls;
+  nls.pairs = {{0x93, {{0xFA, u'\u65E5'}}}, {0x96, {{0x7B, u'\u672C'}}}};
+  nls.units = {{u'\u65E5', 0x93FA}, {u'\u672C', 0x967B}, {u'\u00E9', 'e'}};
+  CodePage sjis;
+  ASSERT_TRUE(CodePage::Parse(MakeCodePageNls(nls), &sjis));
+  AnsiText cp1252 = TextIn(CodePage::Windows1252());
+  AnsiText cp932 = TextIn(sjis);
+  const struct {
+    AnsiText* text;
+    const char* name;
+    uint32_t capacity;
+    long result;
+    uint32_t size;     // the count returned: written, or needed
+    std::string data;  // the bytes at the start of the buffer
+  } kCases[] = {
+      {&cp1252, "dir", 500, kRegOk, 16,
+       std::string("C:\\Jeux\\Donn\xE9"
+                   "es\0",
+                   16)},
+      {&cp932, "dir", 500, kRegOk, 16, std::string("C:\\Jeux\\Donnees\0", 16)},
+      {&cp1252, "jp", 500, kRegOk, 6, std::string("D:\\??\0", 6)},
+      {&cp932, "jp", 500, kRegOk, 8, std::string("D:\\\x93\xFA\x96\x7B\0", 8)},
+      {&cp1252, "edge", 500, kRegOk, 500, x498 + std::string("\xE9\0", 2)},
+      {&g_utf8, "edge", 500, kRegMoreData, 501, ""},
+      {&cp1252, "over", 500, kRegMoreData, 501, ""},
+      {&cp932, "jp", 7, kRegMoreData, 8, ""},
+      // Stored without a terminator: one is added when there is room.
+      {&cp1252, "bare", 2, kRegOk, 1, std::string("\xE9\0", 2)},
+      {&cp1252, "bare", 1, kRegOk, 1, "\xE9?"},
+  };
+  for (const auto& c : kCases) {
+    std::string buf(c.capacity + 1, '?');
+    uint32_t size = c.capacity;
+    uint32_t type = 0;
+    EXPECT_EQ(c.result,
+              QueryWineValue(key, c.name, &type, &buf[0], &size, c.text))
+        << c.name << " " << c.capacity;
+    EXPECT_EQ(c.size, size) << c.name << " " << c.capacity;
+    EXPECT_EQ(c.data, buf.substr(0, c.data.size())) << c.name;
+    if (c.result == kRegOk) {
+      EXPECT_EQ(kRegSz, type);
+    }
+  }
 }
 
 TEST(WineRegistryTest, DamagedFiles) {

@@ -22,7 +22,6 @@ bool ParseWindowsPath(const std::string& path, WindowsPath* out) {
   if (path.size() >= 2 && path[1] == ':') {
     char letter = static_cast<char>(path[0] & ~0x20);
     if (letter < 'A' || letter > 'Z') return false;
-    if (path.size() == 2 || !IsSeparator(path[2])) return false;
     out->drive = letter;
     pos = 2;
   } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
@@ -37,7 +36,6 @@ bool ParseWindowsPath(const std::string& path, WindowsPath* out) {
     size_t end = pos;
     while (end < path.size() && !IsSeparator(path[end])) ++end;
     std::string name = path.substr(pos, end - pos);
-    bool last = end == path.size();
     pos = end + 1;
 
     if (name.empty() || name == ".") continue;
@@ -49,18 +47,21 @@ bool ParseWindowsPath(const std::string& path, WindowsPath* out) {
       }
       continue;
     }
-    if (last) {
-      size_t keep = name.find_last_not_of(". ");
-      name.resize(keep == std::string::npos ? 0 : keep + 1);
-      if (name.empty()) {
-        out->trailing_separator = true;
-        continue;
-      }
-    }
     for (char c : name) {
       if (IsForbidden(c)) return false;
     }
     names.push_back(name);
+  }
+  // The last name, once `.` and `..` are resolved, loses its trailing dots
+  // and blanks, unless the path ends in a separator.
+  if (!out->trailing_separator && !names.empty() && names.back() != "..") {
+    std::string& last = names.back();
+    size_t keep = last.find_last_not_of(". ");
+    last.resize(keep == std::string::npos ? 0 : keep + 1);
+    if (last.empty()) {
+      names.pop_back();
+      out->trailing_separator = true;
+    }
   }
   return true;
 }

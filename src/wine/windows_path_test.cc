@@ -38,6 +38,11 @@ TEST(ParseWindowsPathTest, ResolvesDotsTextually) {
   EXPECT_EQ(Parsed("a\\b\\.."), "a");
 }
 
+TEST(ParseWindowsPathTest, DriveRelativePathsKeepTheirDrive) {
+  EXPECT_EQ(Parsed("C:x.mix"), "C:x.mix");
+  EXPECT_EQ(Parsed("c:..\\a\\..\\..\\x"), "C:..\\..\\x");
+}
+
 TEST(ParseWindowsPathTest, DropsTrailingDotsAndBlanksOfLastName) {
   EXPECT_EQ(Parsed("Data\\x.mix "), "Data\\x.mix");
   EXPECT_EQ(Parsed("Data\\x.mix."), "Data\\x.mix");
@@ -45,6 +50,9 @@ TEST(ParseWindowsPathTest, DropsTrailingDotsAndBlanksOfLastName) {
   EXPECT_EQ(Parsed("Data.\\ x.mix"), "Data.\\ x.mix");
   EXPECT_EQ(Parsed("Data\\x.mix.\\"), "Data\\x.mix. (dir)");
   EXPECT_EQ(Parsed("Data\\..."), "Data (dir)");
+  // Once `.` and `..` are resolved.
+  EXPECT_EQ(Parsed("Data\\x.mix. \\."), "Data\\x.mix");
+  EXPECT_EQ(Parsed("Data. \\x\\.."), "Data");
 }
 
 TEST(ParseWindowsPathTest, MarksTrailingSeparator) {
@@ -56,8 +64,8 @@ TEST(ParseWindowsPathTest, MarksTrailingSeparator) {
 TEST(ParseWindowsPathTest, RejectsPathsNamingNoFileOnADrive) {
   for (const std::string path :
        {"", "\\\\server\\share\\x", "//server/share/x", "\\\\?\\C:\\x",
-        "\\\\.\\COM1", "1:\\x", "@:\\x", "C:", "C:x.mix", "C:\\a:b",
-        "C:\\Data\\*.mix", "C:\\a?\\b", "a\"b", "a|b", "a<b", "a>b", "a\tb"}) {
+        "\\\\.\\COM1", "1:\\x", "@:\\x", "C:", "C:\\a:b", "C:\\Data\\*.mix",
+        "C:\\a?\\b", "a\"b", "a|b", "a<b", "a>b", "a\tb"}) {
     EXPECT_EQ(Parsed(path), "invalid") << path;
   }
   EXPECT_EQ(Parsed(std::string("a\0b", 3)), "invalid");

@@ -20,6 +20,10 @@ PATH=/usr/lib/wine:$PATH
 need wine wine64 wineserver Xvfb
 
 started=$SECONDS
+# A locale every machine has: ANSI code page 1252 and UTF-8 file names, for
+# Wine and the Linux build alike. (Wine reads file names as ASCII in a
+# locale that is not installed.)
+export LC_ALL=C.UTF-8
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 start_xvfb
@@ -86,6 +90,11 @@ new_patch app_path "$(crlf msg TORVANE2000.EXE game.dat,game.dat)"
 new_patch no_install_dir "$(crlf msg Missing.exe game.dat,game.dat)"
 new_patch held "$(crlf msg torvane.exe game.dat,game.dat 'maps.mix,Data\maps.mix' \
   'sounds\sounds.mix,Data\sounds.mix')"
+# A list saved in Windows-1252: names beyond ASCII, one of them mis-cased,
+# that are UTF-8 on disk (donnees_folder makes the folder in the game).
+new_patch cp1252 "$(printf 'Mise \xe0 jour\r\ntorvane.exe\r\ncarte \xe9.mix,Donn\xe9es\\carte \xe9.mix\r\ncarte \xe9.mix,DONN\xc9ES\\\xc9T\xc9.TXT\r\n')"
+echo "new é" >"$patches/cp1252/carte é.mix"
+donnees_folder() { mkdir -p "$game/Données"; echo "old été" >"$game/Données/été.txt"; }
 
 progress() {  # the console of a copy pass: progress DIR SOURCE DEST ...
   local dir=$1
@@ -145,7 +154,9 @@ run_native() {
   (cd "$patches/$patch" && printf '%s' "$input" |
     timeout 20 "$native" extra args >"$r/out" 2>"$r/err") || status=$?
   check "$name: same exit status on Linux" "$(cat "$w/status")" "$status"
-  check "$name: same console on Linux" "$(sed 's/\r$//' "$w/out")" "$(cat "$r/out")"
+  # Each console in its own encoding: Windows-1252 there, UTF-8 here.
+  check "$name: same console on Linux" \
+    "$(sed 's/\r$//' "$w/out" | iconv -f WINDOWS-1252 -t UTF-8)" "$(cat "$r/out")"
   # The Windows boxes as the Linux build writes them: caption, text, and the
   # prompt of a Yes/No box.
   local boxes=""
@@ -153,7 +164,7 @@ run_native() {
     [ "$caption" != released ] || continue
     boxes+="$caption"$'\n'"$(printf '%b' "${rest%|*}")"$'\n'
     [ "$buttons" != YESNO ] || boxes+=$'[y/N] \n'
-  done <"$w/boxes"
+  done < <(iconv -f WINDOWS-1252 -t UTF-8 "$w/boxes")
   check "$name: same boxes on Linux" "$boxes" "$(grep -v '^patcher: ' "$r/err")"$'\n'
   check "$name: same files on Linux" "$(cat "$w/tree")" "$(tree_of "$game")"
   check "$name: same other files on Linux" "$(cat "$w/ap_tree")" "$(tree_of "$ap_game")"
@@ -231,6 +242,22 @@ Data/maps.mix|new maps|rw
 Data/sounds.mix|old sounds|rw
 game.dat|old game|rw"
 
+reset_games
+donnees_folder
+run_windows cp1252 cp1252 yes,ok
+carte=$(printf 'carte \xe9.mix')
+check_windows cp1252 0 "$banner
+$(progress "$game_dir" "$carte" "$(printf 'Donn\xe9es\\%s' "$carte")" \
+  "$carte" "$(printf 'DONN\xc9ES\\\xc9T\xc9.TXT')")" \
+  "$(printf 'Warning|YESNO|Mise \xe0 jour|2\nSuccess|OK|Patch successful|6')" \
+  "Data|dir|rw
+Data/maps.mix|old maps|rw
+Data/sounds.mix|old sounds|rw
+Données|dir|rw
+Données/carte é.mix|new é|rw
+Données/été.txt|new é|rw
+game.dat|old game|rw"
+
 # Another Windows process holds Data\maps.mix open without sharing: the copy
 # waits for it, here until the copy's temporary shows the program waiting.
 # Linux does not see Wine's sharing rules, so these two are Windows only.
@@ -269,6 +296,7 @@ run_native no_list no_list ""
 run_native empty_list empty_list ""
 run_native failed_copy failed_copy $'y\n'
 run_native read_only read_only $'y\n' maps_read_only
+run_native cp1252 cp1252 $'y\n' donnees_folder
 
 # --- No product key any more: the game is found through its executable's
 # application path, which 32-bit and 64-bit programs share.
