@@ -27,6 +27,7 @@ declare -A shows=(
   [cmake]=cmake
   [g++]=g++
   [libgtest-dev]=/usr/include/gtest/gtest.h
+  [strace]=strace
   [xvfb]=Xvfb
   [zenity]=zenity
   [xdotool]=xdotool
@@ -40,7 +41,7 @@ declare -A shows=(
   [shellcheck]=shellcheck
 )
 declare -A groups=(
-  [basics]="make cmake g++ libgtest-dev"
+  [basics]="make cmake g++ libgtest-dev strace"
   [desktop]="xvfb zenity xdotool netpbm"
   [windows]="make cmake g++-mingw-w64-x86-64"
   [wine]="wine64 fonts-wine xvfb"
