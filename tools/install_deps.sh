@@ -14,6 +14,8 @@
 #   coverage    the fuzz targets' coverage (tools/fuzz_coverage.sh)
 #   bench       the benchmark (bench/run.sh)
 #   lint        tools/shellcheck.sh
+#   release     build a release (tools/release.sh) and check it
+#               (tests/release_test.sh: file, lintian, man)
 #   all         everything tools/test_all.sh runs
 # A PACKAGE is one of the Debian packages that the groups name.
 # --check installs nothing: it names what is missing, says how to get it and
@@ -39,6 +41,9 @@ declare -A shows=(
   [libclang-rt-dev]='/usr/lib/llvm-*/lib/clang/*/lib/*/libclang_rt.fuzzer*.a'
   [llvm]=llvm-profdata
   [shellcheck]=shellcheck
+  [file]=file
+  [lintian]=lintian
+  [man-db]=man
 )
 declare -A groups=(
   [basics]="make cmake g++ libgtest-dev strace"
@@ -48,11 +53,12 @@ declare -A groups=(
   [fuzz]="make cmake clang libclang-rt-dev"
   [bench]="make cmake g++"
   [lint]="shellcheck"
+  [release]="make cmake g++ g++-mingw-w64-x86-64 file lintian man-db"
 )
 groups[sanitizers]="${groups[fuzz]} libgtest-dev"
 groups[coverage]="${groups[fuzz]} llvm"
 groups[all]="${groups[basics]} ${groups[desktop]} ${groups[windows]} ${groups[wine]}
-  ${groups[sanitizers]} ${groups[bench]} ${groups[lint]}"
+  ${groups[sanitizers]} ${groups[bench]} ${groups[lint]} ${groups[release]}"
 
 usage() { sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0"; }
 

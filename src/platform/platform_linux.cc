@@ -3,7 +3,6 @@
 // mapped into the prefix, and boxes are shown on the console, or as desktop
 // dialogs when started without a terminal.
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,8 +32,7 @@ class LinuxPlatform : public Platform {
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
     std::string path = prefix_ + "/system.reg";
-    return OpenWineKey([&path] { return OpenHostFile(path, nullptr); },
-                       subkey);
+    return OpenWineKey([&path] { return OpenHostFile(path, nullptr); }, subkey);
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
@@ -102,20 +100,33 @@ class LinuxPlatform : public Platform {
   HostCopier copier_;
 };
 
+/// Returns the home folder that /etc/passwd gives the user, or the empty
+/// text. The file is read here rather than through getpwuid(), which in the
+/// static release build would load the host's NSS modules (libnss_systemd
+/// and the like), built for another C library than the one linked in.
+std::string HomeFromEtcPasswd() {
+  std::string text;
+  if (FILE* file = fopen("/etc/passwd", "re")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+    fclose(file);
+  }
+  return HomeFromPasswd(text, getuid());
+}
+
 }  // namespace
 
 std::unique_ptr<Platform> CreatePlatform() {
   // First, while a closed standard input is still closed: the first file
   // opened later would take its number.
   DesktopDialogs dialogs = DesktopDialogs::FromEnvironment();
-  const char* home = getenv("HOME");
-  if (!home || !*home) {
-    const passwd* pw = getpwuid(getuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
+  std::string home;
+  if (const char* env_home = getenv("HOME")) home = env_home;
+  if (home.empty()) home = HomeFromEtcPasswd();
   return std::make_unique<LinuxPlatform>(
       FindWinePrefix(getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"),
-                     home),
+                     home.c_str()),
       std::move(dialogs));
 }
 

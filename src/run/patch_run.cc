@@ -10,6 +10,7 @@
 
 #include "list/patch_list.h"
 #include "run/check.h"
+#include "version.h"
 
 namespace patcher {
 
@@ -122,7 +123,8 @@ int copy_pass(Platform* platform, const char* install_dir, FILE* out) {
 }  // namespace
 
 int run_patch(Platform* platform, FILE* out) {
-  fprintf(out, "Patcher 1.0\t\tNot made or supported by Quelvar\n");
+  fprintf(out,
+          "Patcher " PATCHER_VERSION "\t\tNot made or supported by Quelvar\n");
   fprintf(out, "   Written by the patcher team\n");
   fflush(out);
 

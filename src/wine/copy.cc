@@ -58,6 +58,13 @@ std::string TempName(const std::string& name) {
   return temp;
 }
 
+/// Tells whether an unnamed file can be given a name: linkat() reaches it
+/// through /proc/self/fd, which a chroot or a bare container may not have.
+bool CanNameUnnamedFiles() {
+  static const bool can = access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
 bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -214,7 +221,7 @@ bool PreparedCopy::LookAtDest(bool refuse, std::string* error) {
 
 bool PreparedCopy::Create(bool named_fallback, std::string* error) {
   create_refused_ = false;
-  if (g_unnamed_temporaries) {
+  if (g_unnamed_temporaries && CanNameUnnamedFiles()) {
     label_ = dir_ + " (O_TMPFILE)";
     out_.reset(
         openat(dir_fd_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));

@@ -37,7 +37,9 @@ namespace patcher {
 /// not write. Returns true on success. On failure returns false, sets
 /// `*error` to a text such as `open(/x/y): Permission denied`, and leaves no
 /// temporary file behind; `dest` is as it was unless it was being written
-/// in place.
+/// in place. A process killed while copying may leave a temporary that
+/// RemoveLeftovers knows: only between naming the new file and renaming it,
+/// except on file systems without O_TMPFILE or without /proc mounted.
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error);
 
@@ -82,8 +84,9 @@ void RemoveLeftovers(int dir_fd, const std::string& dir,
 /// written early and flushed together with other copies (HostCopier):
 /// Open(), then Write() and Sync() or a flush of the whole file system, then
 /// Finish(). Until Finish() the new file is unseen: it has no name where the
-/// file system allows (O_TMPFILE), else a hidden temporary name that is
-/// removed when the copy is destroyed unfinished.
+/// file system allows (O_TMPFILE) and /proc is there to name it by, else a
+/// hidden temporary name that is removed when the copy is destroyed
+/// unfinished.
 class PreparedCopy {
  public:
   PreparedCopy() = default;
