@@ -131,18 +131,74 @@ check "cp1252 in C: status" 0 "$status"
 check "cp1252 in C: console" "$(iconv -f UTF-8 -t WINDOWS-1252 <<<"$cp1252_console")" "$out"
 check "cp1252 in C: files" "new é" "$(cat "$game/Données/été.txt")"
 
-# Permission failure, as an ordinary user: a folder they may not write to.
+# Who may replace what, and what a replaced file stays, as CopyFileA has it:
+# it rewrites the file it replaces. Run as an ordinary user (root ignores
+# permission bits).
 if can_switch_user; then
+  # A folder the user may not write, holding files they may: they are
+  # written in place, so they keep their inodes, and nothing new appears.
   fresh
   chown -R 65534:65534 "$work/prefix" "$work/patch"
   chown 0:0 "$game/Data"
+  inodes=$(stat -c %i "$game/Data/maps.mix" "$game/Data/sounds.mix")
   run as_user
-  check "unwritable folder: status" 1 "$status"
-  check "unwritable folder: old maps kept" "old maps" "$(cat "$game/Data/maps.mix")"
-  check "unwritable folder: game.dat landed" "$(cat "$work/patch/game.dat")" "$(cat "$game/game.dat")"
-  check "unwritable folder: two errors" 2 "$(grep -c '^Error$' "$work/err")"
+  check "unwritable folder: status" 0 "$status"
+  check_applied "unwritable folder"
+  check "unwritable folder: written in place" "$inodes" \
+    "$(stat -c %i "$game/Data/maps.mix" "$game/Data/sounds.mix")"
+  check "unwritable folder: Data's names" "maps.mix sounds.mix" "$(cd "$game/Data" && echo *)"
+
+  # A file the user may not write (root's, 0644) in a folder they may: it
+  # is refused, as Windows refuses it, and stays root's and as it was.
+  fresh
+  chown -R 65534:65534 "$work/prefix" "$work/patch"
+  chown 0:0 "$game/Data/maps.mix"
+  chmod 0777 "$game/Data"
+  before=$(stat -c '%u:%g %a %i' "$game/Data/maps.mix"; cat "$game/Data/maps.mix")
+  run as_user
+  check "another's file: status" 1 "$status"
+  check "another's file: boxes" "Warning: $(sed -n 2p <<<"$question")
+Error: Could not copy file: $dir\\DATA\\maps.mix
+Failed: Patch failed." "$(boxes)"
+  check "another's file: detail" \
+    "patcher: faccessat($work/prefix/dosdevices/c:/Games/Torvane 2000/Data/maps.mix): Permission denied" \
+    "$(grep '^patcher: ' <<<"$err")"
+  check "another's file: untouched" "$before" \
+    "$(stat -c '%u:%g %a %i' "$game/Data/maps.mix"; cat "$game/Data/maps.mix")"
+  check "another's file: others copied" "$(cat "$work/patch/game.dat" "$work/patch/sounds/sounds.mix")" \
+    "$(cat "$game/game.dat" "$game/Data/sounds.mix")"
+
+  # Replaced files stay what they were: the user's 0755 file stays 0755; a
+  # file with a second name is written in place, so both names see the new
+  # data; a file of a group the user is in, owned by root, in a shared
+  # set-group-ID folder, keeps owner, group and bits.
+  fresh
+  chown -R 65534:65534 "$work/prefix" "$work/patch"
+  chmod 0755 "$game/game.dat"
+  ln "$game/Data/maps.mix" "$work/prefix/drive_c/maps.bak"
+  chown 0:4242 "$game/Data" "$game/Data/sounds.mix"
+  chmod 2775 "$game/Data"
+  chmod 0664 "$game/Data/sounds.mix"
+  run as_user_in 4242
+  check "kept: status" 0 "$status"
+  check_applied kept
+  check "kept: 0755 stays" "755 65534:65534" "$(stat -c '%a %u:%g' "$game/game.dat")"
+  check "kept: second name sees the new data" "new maps 2" \
+    "$(cat "$work/prefix/drive_c/maps.bak") $(stat -c %h "$game/Data/maps.mix")"
+  check "kept: group-owned file" "664 0:4242" "$(stat -c '%a %u:%g' "$game/Data/sounds.mix")"
+  check "kept: no new names" "Data game.dat" "$(cd "$game" && echo *)"
+
+  # Root gives the new file the old one's owner too.
+  fresh
+  chown 65534:4242 "$game/game.dat"
+  chmod 0640 "$game/game.dat"
+  old_inode=$(stat -c %i "$game/game.dat")
+  run
+  check "root: status" 0 "$status"
+  check "root: owner, group, bits kept" "640 65534:4242 new file" \
+    "$(stat -c '%a %u:%g' "$game/game.dat") $([ "$(stat -c %i "$game/game.dat")" != "$old_inode" ] && echo new file)"
 else
-  echo "skipped: permission case (needs root to switch users)"
+  echo "skipped: permission cases (need root to switch users)"
 fi
 
 summary

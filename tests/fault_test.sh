@@ -53,6 +53,44 @@ check "killed: sounds.mix not reached" "old sounds" "$(cat "$game/Data/sounds.mi
 check "killed: no temporaries" "" "$(temporaries)"
 check "killed: no progress past maps.mix" "" "$(grep 'sounds.mix$' <<<"$out")"
 
+# A file written in place (it has a second name) when the disk is full:
+# the copy fails before the old data is touched, and with SIGXFSZ not
+# ignored the program is not killed in the middle of it either.
+for sigxfsz in 'trap "" XFSZ;' ''; do
+  big_patch
+  ln "$game/Data/maps.mix" "$work/prefix/maps.bak"
+  run bash -c "ulimit -c 0; $sigxfsz ulimit -f 1024; exec \"\$0\""
+  expect_maps_failed "disk full, in place${sigxfsz:+, SIGXFSZ ignored}"
+  check "disk full, in place: other name whole" "old maps" "$(cat "$work/prefix/maps.bak")"
+done
+# The same with the disk itself full: Data on a small file system of its
+# own (a tmpfs in a mount namespace of the run's own, where root may make
+# one). fallocate reserves the room before anything is written.
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  big_patch
+  mv "$game/Data" "$work/data"
+  mkdir "$game/Data"
+  # shellcheck disable=SC2016  # expanded by the inner shell
+  run unshare -m bash -c 'mount -t tmpfs -o size=1m tmpfs "$1" && cp -a "$2"/. "$1" &&
+    ln "$1/maps.mix" "$1/maps.bak" && "${@:4}"; status=$?
+    cat "$1/maps.mix" >"$3/maps.after"; cat "$1/sounds.mix" >"$3/sounds.after"
+    ls -A "$1" >"$3/names.after"; exit $status' \
+    bash "$game/Data" "$work/data" "$work"
+  check "full disk, in place: status" 1 "$status"
+  check "full disk, in place: boxes" "Warning: Apply?
+Error: Could not copy file: $dir\\Data\\maps.mix
+Failed: Patch failed." "$(boxes)"
+  grep -q "^patcher: fallocate(.*maps.mix): No space left on device" <<<"$err" ||
+    fail "full disk, in place: no fallocate detail: $err"
+  check "full disk, in place: maps.mix whole" "old maps" "$(cat "$work/maps.after")"
+  check "full disk, in place: sounds.mix copied" "$(cat "$work/patch/sounds/sounds.mix")" \
+    "$(cat "$work/sounds.after")"
+  check "full disk, in place: names" "$(printf '%s\n' maps.bak maps.mix sounds.mix)" \
+    "$(cat "$work/names.after")"
+else
+  echo "skipped: full disk case (needs root and mount namespaces)"
+fi
+
 # A destination that is a directory fails, however it is written.
 fresh
 list 'game.dat,Data' "maps.mix,Data\\" 'sounds\sounds.mix,Data\sounds.mix'
@@ -170,22 +208,22 @@ check "10000: no temporaries" "" "$(temporaries)"
 
 if can_switch_user; then
   # The destination's folder may not be written: maps.mix (read-only, the
-  # user's own) is made writable but not replaced, and no new file appears.
+  # user's own) is made writable and written in place; a new file cannot
+  # be made there.
   fresh
   chown -R 65534:65534 "$work/prefix" "$work/patch"
   chown 0:0 "$game/Data"
   chmod 0444 "$game/Data/maps.mix"
   list 'game.dat,game.dat' 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\new.mix'
-  before=$(snapshot)
+  inode=$(stat -c %i "$game/Data/maps.mix")
   run as_user
   check "unwritable folder: status" 1 "$status"
   check "unwritable folder: boxes" "Warning: Apply?
-Error: Could not copy file: $dir\\Data\\maps.mix
 Error: Could not copy file: $dir\\Data\\new.mix
 Failed: Patch failed." "$(boxes)"
   check "unwritable folder: Data's names" "maps.mix sounds.mix" "$(cd "$game/Data" && echo *)"
-  check "unwritable folder: maps.mix whole, no longer read-only" "644 old maps" \
-    "$(stat -c %a "$game/Data/maps.mix") $(cat "$game/Data/maps.mix")"
+  check "unwritable folder: maps.mix written in place, no longer read-only" "644 $inode new maps" \
+    "$(stat -c '%a %i' "$game/Data/maps.mix") $(cat "$game/Data/maps.mix")"
   check "unwritable folder: game.dat copied" "$(cat "$work/patch/game.dat")" "$(cat "$game/game.dat")"
   check "unwritable folder: no temporaries" "" "$(temporaries)"
 

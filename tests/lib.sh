@@ -123,12 +123,14 @@ snapshot() {
     find . -type f -exec md5sum {} + | sort)
 }
 
-# Names that look like our temporaries: hidden, a dot and six characters.
-temporaries() { find "$work/prefix" -name '.*.??????' | sort; }
+# Hidden names in the prefix, such as our temporaries: the examples have none.
+temporaries() { find "$work/prefix" -name '.*' | sort; }
 
 # --- Runs as an ordinary user, whom permission bits bind: as_user COMMAND...
-# (a run WRAPPER too). Only root can switch users.
+# (a run WRAPPER too); as_user_in GROUP COMMAND... with GROUP (a number) as a
+# supplementary group. Only root can switch users.
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+as_user_in() { setpriv --reuid=65534 --regid=65534 --groups="$1" "${@:2}"; }
 can_switch_user() { command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; }
 
 # --- start_xvfb: a screen of our own for the rest of the suite; exports

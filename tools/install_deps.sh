@@ -29,6 +29,7 @@ declare -A shows=(
   [cmake]=cmake
   [g++]=g++
   [libgtest-dev]=/usr/include/gtest/gtest.h
+  [strace]=strace
   [xvfb]=Xvfb
   [zenity]=zenity
   [xdotool]=xdotool
@@ -45,7 +46,7 @@ declare -A shows=(
   [man-db]=man
 )
 declare -A groups=(
-  [basics]="make cmake g++ libgtest-dev"
+  [basics]="make cmake g++ libgtest-dev strace"
   [desktop]="xvfb zenity xdotool netpbm"
   [windows]="make cmake g++-mingw-w64-x86-64"
   [wine]="wine64 fonts-wine xvfb"

@@ -113,7 +113,10 @@ class LinuxPlatform : public Platform {
       copier_.Skip();
       return false;
     }
-    return copier_.Copy(host_source, host_dest, error);
+    bool copied = copier_.Copy(host_source, host_dest, error);
+    for (const std::string& note : copier_.TakeNotes())
+      fprintf(stderr, "patcher: %s\n", note.c_str());
+    return copied;
   }
 
   void AnnounceCopy(const char* source, const char* dest) override {

@@ -196,6 +196,27 @@ bool IsHeldOpen(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+/// Calls `attempt` (which returns a BOOL and leaves its error in
+/// GetLastError) until it succeeds. A virus scanner, an indexer or the game
+/// itself may hold the destination open for a moment: with `may_retry`, an
+/// error such a file gives is tried again, kReplaceAttempts times in all,
+/// about a second, before the copy is called failed. Returns 0 on success,
+/// else the last error.
+template <typename Attempt>
+DWORD RetryWhileHeldOpen(bool may_retry, Attempt attempt) {
+  for (int tries = 1;; ++tries) {
+    if (attempt()) return 0;
+    DWORD last = GetLastError();
+    if (!may_retry || tries >= kReplaceAttempts || !IsHeldOpen(last))
+      return last;
+    Sleep(kReplacePauseMs);
+  }
+}
+
+/// The longest folder GetTempFileNameA takes: its name and a separator,
+/// "pat", four digits and ".tmp" must fit in MAX_PATH with the terminator.
+constexpr size_t kMaxTempFolder = MAX_PATH - 14;
+
 class Win32Platform : public Platform {
  public:
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
@@ -259,15 +280,40 @@ bool Win32Platform::CopyOver(const char* source, const char* dest,
         std::string("CopyOver(") + dest + "): the destination is read-only";
     return false;
   }
+  bool may_retry = attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 
   // Copy to a new file beside the destination, then rename it over the
   // destination: the rename is atomic, so a crash or a failed copy leaves
   // either the old file or the new one, never a part-written one.
   std::string directory = DirectoryOf(dest);
   char temp[MAX_PATH];
-  if (GetTempFileNameA(directory.c_str(), "pat", 0, temp) == 0) {
-    *error =
-        WindowsError("GetTempFileNameA(" + directory + ")", GetLastError());
+  DWORD temp_error = 0;
+  if (directory.size() > kMaxTempFolder)
+    temp_error = ERROR_FILENAME_EXCED_RANGE;
+  else if (GetTempFileNameA(directory.c_str(), "pat", 0, temp) == 0)
+    temp_error = GetLastError();
+  if (temp_error == ERROR_ACCESS_DENIED ||
+      temp_error == ERROR_FILENAME_EXCED_RANGE) {
+    // No temporary can be made beside the destination: its folder refuses
+    // new files, or the temporary's path would not fit in MAX_PATH. Copy
+    // straight onto it, as CopyFileA alone does; a crash in the middle can
+    // then leave it part-written.
+    if (DWORD last = RetryWhileHeldOpen(
+            may_retry, [&] { return CopyFileA(source, dest, FALSE); })) {
+      *error = WindowsError(
+          std::string("CopyFileA(") + source + ", " + dest + ")", last);
+      return false;
+    }
+    if (DWORD flush_error = FlushToDisk(dest)) {
+      *error = WindowsError(std::string("FlushFileBuffers(") + dest + ")",
+                            flush_error);
+      return false;
+    }
+    return true;
+  }
+  if (temp_error != 0) {
+    *error = WindowsError("GetTempFileNameA(" + directory + ")", temp_error);
     return false;
   }
   if (!CopyFileA(source, temp, FALSE)) {
@@ -286,25 +332,16 @@ bool Win32Platform::CopyOver(const char* source, const char* dest,
     return false;
   }
 
-  // A virus scanner, an indexer or the game itself may hold the destination
-  // open for a moment; give it about a second before calling the copy failed.
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExA(temp, dest,
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    DWORD last = GetLastError();
-    bool retry = attempt < kReplaceAttempts && IsHeldOpen(last) &&
-                 attributes != INVALID_FILE_ATTRIBUTES &&
-                 (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    if (!retry) {
-      *error = WindowsError(
-          std::string("MoveFileExA(") + temp + ", " + dest + ")", last);
-      RemoveTemporary(temp);
-      return false;
-    }
-    Sleep(kReplacePauseMs);
+  if (DWORD last = RetryWhileHeldOpen(may_retry, [&] {
+        return MoveFileExA(temp, dest,
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      })) {
+    *error = WindowsError(
+        std::string("MoveFileExA(") + temp + ", " + dest + ")", last);
+    RemoveTemporary(temp);
+    return false;
   }
+  return true;
 }
 
 }  // namespace

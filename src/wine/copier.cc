@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "wine/copy.h"
 #include "wine/scoped_fd.h"
 #include "wine/unix_error.h"
 
@@ -56,7 +57,9 @@ void HostCopier::WriteAhead(Pending* pending) {
   // what fails then. The destination may still be made writable before.
   std::string error;
   auto copy = std::make_unique<PreparedCopy>();
-  if (!copy->Open(pending->source, pending->dest, false, &error)) return;
+  if (!copy->Open(pending->source, pending->dest, false, &error) ||
+      copy->in_place())
+    return;
   const struct stat& src = copy->source_stat();
   uint64_t size = static_cast<uint64_t>(src.st_size);
   if (!S_ISREG(src.st_mode) || pending_bytes_ + size > kMaxPendingBytes) return;
@@ -105,26 +108,39 @@ void HostCopier::Skip() {
 bool HostCopier::CopyOne(Pending* pending, const std::string& source,
                          const std::string& dest, std::string* error) {
   // The data written ahead is used while its source and its directory are
-  // the ones it was made from; their paths need not be opened again.
+  // the ones it was made from; their paths need not be opened again. The
+  // destination is looked at again: the run may have changed it since.
   std::unique_ptr<PreparedCopy> copy;
   if (pending && pending->prepared && pending->source == source &&
       pending->dest == dest && pending->prepared->IsCurrent(source)) {
-    if (!CheckDest(dest, error)) return false;
-    if (!pending->flushed) Flush(pending);
-    if (pending->flush_error != 0) {
-      return Fail("fsync", pending->prepared->label(), pending->flush_error,
-                  error);
+    PreparedCopy* ahead = pending->prepared.get();
+    if (!ahead->CheckDest(error)) return false;
+    if (!ahead->in_place()) {
+      if (!pending->flushed) Flush(pending);
+      if (pending->flush_error != 0)
+        return Fail("fsync", ahead->label(), pending->flush_error, error);
     }
     copy = std::move(pending->prepared);
   } else {
     copy = std::make_unique<PreparedCopy>();
-    if (!copy->Open(source, dest, true, error) || !copy->Write(true, error) ||
-        !copy->Sync(error))
-      return false;
+    if (!copy->Open(source, dest, true, error)) return false;
   }
-  if (!copy->Commit(error)) return false;
-  renamed_dirs_.emplace(copy->dir_stat().st_dev, copy->dir());
+  SweepDir(*copy);
+  if (!copy->Finish(error)) return false;
+  // A file written in place was flushed on its own.
+  if (!copy->in_place())
+    renamed_dirs_.emplace(copy->dir_stat().st_dev, copy->dir());
   return true;
+}
+
+void HostCopier::SweepDir(const PreparedCopy& copy) {
+  const struct stat& dir = copy.dir_stat();
+  if (swept_dirs_.emplace(dir.st_dev, dir.st_ino).second)
+    RemoveLeftovers(copy.dir_fd(), copy.dir(), &notes_);
+}
+
+std::vector<std::string> HostCopier::TakeNotes() {
+  return std::exchange(notes_, {});
 }
 
 void HostCopier::Flush(Pending* first) {

@@ -10,7 +10,10 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "wine/copy.h"
 
@@ -25,8 +28,11 @@ namespace patcher {
 /// crash leaves the old file or the whole new one. Nothing written ahead is
 /// visible before its Copy(), and a process killed earlier leaves nothing
 /// behind; where the file system has no unnamed files, nothing is written
-/// ahead. A syncfs also writes out what other programs left unwritten on
-/// that file system.
+/// ahead, and neither is a file that will be written in place. A syncfs also
+/// writes out what other programs left unwritten on that file system.
+///
+/// Before its first copy into a directory, it removes the temporaries that
+/// an interrupted run left there (RemoveLeftovers) and keeps a note of each.
 class HostCopier {
  public:
   HostCopier();
@@ -55,6 +61,10 @@ class HostCopier {
   /// before Copy(); flushes as Copy() does when it was the last announced.
   void Skip();
 
+  /// Returns the notes kept since the last call (what RemoveLeftovers
+  /// removed or could not), one line each, and forgets them.
+  std::vector<std::string> TakeNotes();
+
  private:
   struct Pending;
 
@@ -67,6 +77,8 @@ class HostCopier {
                const std::string& dest, std::string* error);
   /// Flushes `first` and every file written ahead and not yet flushed.
   void Flush(Pending* first);
+  /// Removes leftovers in the directory of `copy` unless done before.
+  void SweepDir(const PreparedCopy& copy);
   /// Flushes the file systems in renamed_dirs_ and forgets them. Returns
   /// false with `*error` set if one could not be flushed.
   bool SyncRenamedDirs(std::string* error);
@@ -75,6 +87,8 @@ class HostCopier {
   uint64_t pending_bytes_ = 0;                    // of those, written ahead
   // File systems with new names not yet flushed, each with a directory.
   std::map<dev_t, std::string> renamed_dirs_;
+  std::set<std::pair<dev_t, ino_t>> swept_dirs_;  // by RemoveLeftovers
+  std::vector<std::string> notes_;
 };
 
 }  // namespace patcher

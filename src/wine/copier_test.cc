@@ -66,7 +66,7 @@ TEST_F(HostCopierTest, WritesAheadUnseenThenReplacesAsCopyHostFile) {
   EXPECT_EQ(Read("game/a"), "new a");
   EXPECT_EQ(Read("game/b"), "new b");
   struct stat st = Lstat("game/a");
-  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u) << "the old file's permissions";
   EXPECT_EQ(st.st_mtim.tv_sec, times[1].tv_sec);
   EXPECT_EQ(st.st_mtim.tv_nsec, times[1].tv_nsec);
   EXPECT_EQ(Lstat("game/b").st_mode & 07777, 0444u);
@@ -113,6 +113,51 @@ TEST_F(HostCopierTest, FailuresAndOtherPathsAreThoseOfCopyHostFile) {
   EXPECT_EQ(Read("unannounced"), "new");
   EXPECT_EQ(Names(""), (std::vector<std::string>{"actual", "new", "readonly",
                                                  "unannounced"}));
+}
+
+TEST_F(HostCopierTest, FilesWrittenInPlaceAreNotWrittenAhead) {
+  int probe = open(root().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "nothing is written ahead here";
+  close(probe);
+  Write("new", "new");
+  Write("linked", "old linked");
+  ASSERT_EQ(link(Path("linked").c_str(), Path("other").c_str()), 0);
+  Write("later", "old later");
+  size_t fds = OpenFds();
+
+  Announce("new", "linked");
+  EXPECT_EQ(OpenFds(), fds) << "written ahead";
+  Announce("new", "later");
+  EXPECT_GT(OpenFds(), fds) << "nothing was written ahead";
+  // Given a second name after it was written ahead: in place all the same.
+  ASSERT_EQ(link(Path("later").c_str(), Path("later2").c_str()), 0);
+  ino_t later_inode = Lstat("later").st_ino;
+
+  ASSERT_TRUE(Copy("new", "linked")) << error_;
+  ASSERT_TRUE(Copy("new", "later")) << error_;
+  EXPECT_EQ(Read("other"), "new");
+  EXPECT_EQ(Read("later2"), "new");
+  EXPECT_EQ(Lstat("later").st_ino, later_inode);
+  EXPECT_EQ(OpenFds(), fds);
+  EXPECT_EQ(Names(""), (std::vector<std::string>{"later", "later2", "linked",
+                                                 "new", "other"}));
+}
+
+TEST_F(HostCopierTest, RemovesLeftoversWhereItWritesAndSaysSo) {
+  Write("new", "new");
+  MakeDir("game");
+  MakeDir("elsewhere");
+  Write("game/.a.patcher-Ab12Cd", "left");
+  Write("elsewhere/.a.patcher-Ab12Cd", "left");
+  Announce("new", "game/a");
+  ASSERT_TRUE(Copy("new", "game/a")) << error_;
+  EXPECT_EQ(
+      copier_.TakeNotes(),
+      std::vector<std::string>{"removed " + Path("game/.a.patcher-Ab12Cd") +
+                               ", left by an interrupted run"});
+  EXPECT_TRUE(copier_.TakeNotes().empty());
+  EXPECT_EQ(Names("game"), std::vector<std::string>{"a"});
+  EXPECT_EQ(Names("elsewhere"), std::vector<std::string>{".a.patcher-Ab12Cd"});
 }
 
 }  // namespace

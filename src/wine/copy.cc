@@ -1,16 +1,24 @@
+// Copying one file into a Wine prefix as CopyFileA does: by a new file
+// renamed over the destination where that keeps the file what it was, else
+// by writing into the destination.
+
 #include "wine/copy.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "wine/host_file.h"
 #include "wine/host_path.h"
@@ -22,8 +30,19 @@ namespace {
 
 bool g_unnamed_temporaries = true;
 
-/// Returns a hidden name for a temporary beside `name`, of the form
-/// `.<name>.XXXXXX`, different at each call.
+// Temporaries are `.<name>` + kTemporaryTag + kRandomChars characters, so
+// that a later run can tell them from anything else in the folder.
+constexpr char kTemporaryTag[] = ".patcher-";
+constexpr size_t kTagLength = sizeof kTemporaryTag - 1;
+constexpr size_t kRandomChars = 6;
+
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+         (c >= 'a' && c <= 'z');
+}
+
+/// Returns a temporary's name for a file beside `name`, different at each
+/// call; IsTemporaryName knows it.
 std::string TempName(const std::string& name) {
   static const char kChars[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -33,8 +52,9 @@ std::string TempName(const std::string& name) {
   uint64_t x = (static_cast<uint64_t>(now.tv_nsec) ^
                 (static_cast<uint64_t>(getpid()) << 32)) +
                ++counter * 0x9E3779B97F4A7C15ull;
-  std::string temp = "." + name.substr(0, 240) + ".";
-  for (int i = 0; i < 6; ++i, x /= 62) temp += kChars[x % 62];
+  // 1 + 200 + 9 + 6 characters: within the 255 a name may have.
+  std::string temp = "." + name.substr(0, 200) + kTemporaryTag;
+  for (size_t i = 0; i < kRandomChars; ++i, x /= 62) temp += kChars[x % 62];
   return temp;
 }
 
@@ -59,19 +79,88 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+/// The largest file this process may write (ulimit -f).
+off_t FileSizeLimit() {
+  rlimit r;
+  if (getrlimit(RLIMIT_FSIZE, &r) != 0 || r.rlim_cur == RLIM_INFINITY ||
+      r.rlim_cur > static_cast<rlim_t>(INT64_MAX))
+    return static_cast<off_t>(INT64_MAX);
+  return static_cast<off_t>(r.rlim_cur);
+}
+
 }  // namespace
 
-bool CheckDest(const std::string& dest, std::string* error) {
-  // Root would be let through by POSIX, so the rule is ours to keep.
-  struct stat old;
-  if (lstat(dest.c_str(), &old) == 0) {
-    if (S_ISDIR(old.st_mode)) return Fail("open", dest, EISDIR, error);
-    if (S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0)
-      return Fail("open", dest, EACCES, error);
-  } else if (errno != ENOENT) {
-    return Fail("lstat", dest, errno, error);
+const ProcessIds& ProcessIds::Current() {
+  static const ProcessIds ids = [] {
+    ProcessIds ids;
+    ids.uid = geteuid();
+    ids.gid = getegid();
+    // Root may give files away; where it may not after all (some owners in
+    // a user namespace), fchown fails and the copy is made in place.
+    ids.may_chown = ids.uid == 0;
+    int n = getgroups(0, nullptr);
+    if (n > 0) {
+      ids.groups.resize(n);
+      n = getgroups(n, ids.groups.data());
+      ids.groups.resize(n > 0 ? n : 0);
+    }
+    return ids;
+  }();
+  return ids;
+}
+
+bool ProcessIds::MayGiveGroup(gid_t group) const {
+  return may_chown || group == gid ||
+         std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+gid_t NewFileGroup(const struct stat& dir, const ProcessIds& ids) {
+  return (dir.st_mode & S_ISGID) ? dir.st_gid : ids.gid;
+}
+
+bool WritesInPlace(const struct stat& old, const ProcessIds& ids,
+                   gid_t new_group) {
+  if (!S_ISREG(old.st_mode)) return false;
+  if (old.st_nlink > 1) return true;
+  if (old.st_uid != ids.uid && !ids.may_chown) return true;
+  return old.st_gid != new_group && !ids.MayGiveGroup(old.st_gid);
+}
+
+bool IsTemporaryName(const std::string& name) {
+  if (name.size() < 2 + kTagLength + kRandomChars || name[0] != '.')
+    return false;
+  size_t tag = name.size() - kRandomChars - kTagLength;
+  if (name.compare(tag, kTagLength, kTemporaryTag) != 0) return false;
+  return std::all_of(name.end() - kRandomChars, name.end(), IsAsciiAlnum);
+}
+
+void RemoveLeftovers(int dir_fd, const std::string& dir,
+                     std::vector<std::string>* notes) {
+  int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
+  if (!listing) {
+    notes->push_back(UnixError("open", dir, errno));
+    if (fd >= 0) close(fd);
+    return;
   }
-  return true;
+  std::vector<std::string> found;
+  while (const dirent* entry = readdir(listing)) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    struct stat st;
+    if (entry->d_type == DT_REG ||
+        (entry->d_type == DT_UNKNOWN &&
+         fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(st.st_mode)))
+      found.push_back(entry->d_name);
+  }
+  closedir(listing);
+  for (const std::string& name : found) {
+    std::string path = JoinPath(dir, name);
+    if (unlinkat(dir_fd, name.c_str(), 0) == 0)
+      notes->push_back("removed " + path + ", left by an interrupted run");
+    else if (errno != ENOENT)
+      notes->push_back(UnixError("unlink", path, errno));
+  }
 }
 
 PreparedCopy::~PreparedCopy() {
@@ -95,16 +184,43 @@ bool PreparedCopy::Open(const std::string& source, const std::string& dest,
   name_ = slash == std::string::npos ? dest : dest.substr(slash + 1);
   if (name_.empty()) return Fail("open", dest, EISDIR, error);
 
-  if (check_dest && !CheckDest(dest, error)) return false;
-
   dir_fd_.reset(open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir_fd_.get() < 0) return Fail("open", dir_, errno, error);
   if (fstat(dir_fd_.get(), &dir_st_) != 0)
     return Fail("fstat", dir_, errno, error);
+  return LookAtDest(check_dest, error);
+}
+
+bool PreparedCopy::CheckDest(std::string* error) {
+  return LookAtDest(true, error);
+}
+
+bool PreparedCopy::LookAtDest(bool refuse, std::string* error) {
+  in_place_ = false;
+  has_dest_ = fstatat(dir_fd_.get(), name_.c_str(), &dest_st_,
+                      AT_SYMLINK_NOFOLLOW) == 0;
+  if (!has_dest_) {
+    if (errno == ENOENT || !refuse) return true;
+    return Fail("fstatat", dest_, errno, error);
+  }
+  if (refuse) {
+    if (S_ISDIR(dest_st_.st_mode)) return Fail("open", dest_, EISDIR, error);
+    // Root would be let through by POSIX, so the rule is ours to keep.
+    if (S_ISREG(dest_st_.st_mode) && (dest_st_.st_mode & 0222) == 0)
+      return Fail("open", dest_, EACCES, error);
+    // Windows refuses to replace a file that may not be written, though its
+    // folder may be: so does a copy here, whichever way it is made.
+    if (!S_ISLNK(dest_st_.st_mode) &&
+        faccessat(dir_fd_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0)
+      return Fail("faccessat", dest_, errno, error);
+  }
+  const ProcessIds& ids = ProcessIds::Current();
+  in_place_ = WritesInPlace(dest_st_, ids, NewFileGroup(dir_st_, ids));
   return true;
 }
 
 bool PreparedCopy::Create(bool named_fallback, std::string* error) {
+  create_refused_ = false;
   if (g_unnamed_temporaries && CanNameUnnamedFiles()) {
     label_ = dir_ + " (O_TMPFILE)";
     out_.reset(
@@ -112,8 +228,10 @@ bool PreparedCopy::Create(bool named_fallback, std::string* error) {
     if (out_.get() >= 0) return true;
     // Kernels without O_TMPFILE see O_DIRECTORY: EISDIR.
     if ((errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) ||
-        !named_fallback)
+        !named_fallback) {
+      create_refused_ = errno == EACCES || errno == EPERM;
       return Fail("open", label_, errno, error);
+    }
   } else if (!named_fallback) {
     return Fail("open", dir_ + " (O_TMPFILE)", EOPNOTSUPP, error);
   }
@@ -126,20 +244,27 @@ bool PreparedCopy::Create(bool named_fallback, std::string* error) {
       temp_name_ = temp;
       return true;
     }
-    if (errno != EEXIST || attempt == 100)
+    if (errno != EEXIST || attempt == 100) {
+      create_refused_ = errno == EACCES || errno == EPERM;
       return Fail("open", label_, errno, error);
+    }
   }
 }
 
-bool PreparedCopy::CopyData(std::string* error) {
+bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
   // Where the file system can share blocks (btrfs, XFS), a clone copies no
   // data at all: 0.027 s for 1 GiB on XFS. Anywhere else it fails at once,
   // and the copy follows.
-  if (ioctl(out_.get(), FICLONE, in_.get()) == 0) return true;
+  if (ioctl(out_.get(), FICLONE, in_.get()) == 0) {
+    *copied = source_st_.st_size;
+    return true;
+  }
+  *copied = 0;
   for (;;) {
     ssize_t n =
         copy_file_range(in_.get(), nullptr, out_.get(), nullptr, 1 << 30, 0);
     if (n == 0) return true;
+    if (n > 0) *copied += n;
     if (n > 0 || errno == EINTR) continue;
     if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
         errno == EINVAL)
@@ -160,19 +285,18 @@ bool PreparedCopy::CopyData(std::string* error) {
         return Fail("write", label_, errno, error);
       if (written > 0) done += written;
     }
+    *copied += n;
   }
 }
 
 bool PreparedCopy::Write(bool named_fallback, std::string* error) {
-  if (!Create(named_fallback, error) || !CopyData(error)) return false;
+  off_t copied;
+  if (!Create(named_fallback, error) || !CopyData(&copied, error)) return false;
   in_.reset();
-  mode_t mode = 0666 & ~ProcessUmask();
-  if ((source_st_.st_mode & 0222) == 0) mode &= ~0222;
-  if (fchmod(out_.get(), mode) != 0)
-    return Fail("fchmod", label_, errno, error);
   const timespec times[2] = {{0, UTIME_OMIT}, source_st_.st_mtim};
   if (futimens(out_.get(), times) != 0)
     return Fail("futimens", label_, errno, error);
+  written_ = true;
   return true;
 }
 
@@ -187,9 +311,51 @@ bool PreparedCopy::IsCurrent(const std::string& source) const {
          stat(dir_.c_str(), &dir) == 0 && SameInode(dir, dir_st_);
 }
 
-bool PreparedCopy::Commit(std::string* error) {
+PreparedCopy::Outcome PreparedCopy::Commit(std::string* error) {
+  // The new file takes the old one's place, so it is given what the old one
+  // had: its owner and group, and its permission bits.
+  mode_t mode = 0666 & ~ProcessUmask();
+  if (has_dest_ && S_ISREG(dest_st_.st_mode)) {
+    const ProcessIds& ids = ProcessIds::Current();
+    uid_t uid =
+        dest_st_.st_uid == ids.uid ? static_cast<uid_t>(-1) : dest_st_.st_uid;
+    gid_t gid = dest_st_.st_gid == NewFileGroup(dir_st_, ids)
+                    ? static_cast<gid_t>(-1)
+                    : dest_st_.st_gid;
+    if ((uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)) &&
+        fchown(out_.get(), uid, gid) != 0) {
+      if (errno == EPERM || errno == EINVAL) return Outcome::kInPlace;
+      Fail("fchown", label_, errno, error);
+      return Outcome::kFailed;
+    }
+    mode = dest_st_.st_mode & 0777;
+  }
+  // Windows gives a copy the source's read-only attribute.
+  if ((source_st_.st_mode & 0222) == 0) mode &= ~0222;
+  if (fchmod(out_.get(), mode) != 0) {
+    Fail("fchmod", label_, errno, error);
+    return Outcome::kFailed;
+  }
+
   if (temp_name_.empty()) {
     std::string proc = "/proc/self/fd/" + std::to_string(out_.get());
+    // A new destination gets its name at once: no second name exists at any
+    // moment, so a crash cannot leave one. Its data is on disk already.
+    if (!has_dest_) {
+      if (linkat(AT_FDCWD, proc.c_str(), dir_fd_.get(), name_.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+        out_.reset();
+        NoteCreated(dir_, name_);
+        return Outcome::kDone;
+      }
+      if (errno != EEXIST) {
+        Fail("linkat", proc + ", " + dest_, errno, error);
+        return Outcome::kFailed;
+      }
+    }
+    // An existing destination is replaced by a rename: the new file needs a
+    // name of its own first. Killed between the two, the run leaves that
+    // name, which the next run removes (RemoveLeftovers).
     for (int attempt = 0;; ++attempt) {
       std::string temp = TempName(name_);
       if (linkat(AT_FDCWD, proc.c_str(), dir_fd_.get(), temp.c_str(),
@@ -197,18 +363,101 @@ bool PreparedCopy::Commit(std::string* error) {
         temp_name_ = temp;
         break;
       }
-      if (errno != EEXIST || attempt == 100)
-        return Fail("linkat", proc + ", " + JoinPath(dir_, temp), errno, error);
+      if (errno != EEXIST || attempt == 100) {
+        Fail("linkat", proc + ", " + JoinPath(dir_, temp), errno, error);
+        return Outcome::kFailed;
+      }
     }
   }
   std::string temp_path = JoinPath(dir_, temp_name_);
-  if (out_.Close() != 0) return Fail("close", temp_path, errno, error);
+  if (out_.Close() != 0) {
+    Fail("close", temp_path, errno, error);
+    return Outcome::kFailed;
+  }
   if (renameat(dir_fd_.get(), temp_name_.c_str(), dir_fd_.get(),
-               name_.c_str()) != 0)
-    return Fail("rename", temp_path + ", " + dest_, errno, error);
+               name_.c_str()) != 0) {
+    Fail("rename", temp_path + ", " + dest_, errno, error);
+    return Outcome::kFailed;
+  }
   temp_name_.clear();
   NoteCreated(dir_, name_);
+  return Outcome::kDone;
+}
+
+void PreparedCopy::DropNewFile() {
+  if (!temp_name_.empty()) unlinkat(dir_fd_.get(), temp_name_.c_str(), 0);
+  temp_name_.clear();
+  out_.reset();
+  written_ = false;
+}
+
+bool PreparedCopy::WriteInPlace(std::string* error) {
+  DropNewFile();
+  in_place_ = true;
+  if (in_.get() < 0) {
+    in_.reset(open(source_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in_.get() < 0) return Fail("open", source_, errno, error);
+    if (fstat(in_.get(), &source_st_) != 0)
+      return Fail("fstat", source_, errno, error);
+  }
+  label_ = dest_;
+  // Never through a symbolic link; and should a FIFO have taken the file's
+  // place since it was looked at, fail rather than wait for a reader.
+  out_.reset(openat(dir_fd_.get(), name_.c_str(),
+                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (out_.get() < 0) return Fail("open", dest_, errno, error);
+
+  // Want of room fails here, before the old data is touched: the file-size
+  // limit (tmpfs's fallocate checks it, ext4's does not), and the blocks
+  // the new data needs. Where the file system cannot reserve them, the copy
+  // goes on without; where it writes changed blocks elsewhere (btrfs), a
+  // write may still find the disk full.
+  off_t size = source_st_.st_size;
+  if (size > FileSizeLimit()) return Fail("write", dest_, EFBIG, error);
+  if (size > 0 && fallocate(out_.get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS)
+    return Fail("fallocate", dest_, errno, error);
+
+  off_t copied;
+  if (!CopyData(&copied, error)) return false;
+  in_.reset();
+  if (ftruncate(out_.get(), copied) != 0)
+    return Fail("ftruncate", dest_, errno, error);
+  // Only the owner may set a time other than now, or take the write
+  // permissions away (a read-only source makes a read-only copy on
+  // Windows). A file of another owner, written as a member of its group,
+  // keeps the time of the write rather than fail a copy that is made.
+  const ProcessIds& ids = ProcessIds::Current();
+  bool owner = dest_st_.st_uid == ids.uid || ids.may_chown;
+  const timespec times[2] = {{0, UTIME_OMIT}, source_st_.st_mtim};
+  if (futimens(out_.get(), times) != 0 && (owner || errno != EPERM))
+    return Fail("futimens", dest_, errno, error);
+  mode_t mode = dest_st_.st_mode & 0777;
+  if ((source_st_.st_mode & 0222) == 0 && (mode & 0222) != 0 && owner &&
+      fchmod(out_.get(), mode & ~0222) != 0)
+    return Fail("fchmod", dest_, errno, error);
+  if (fsync(out_.get()) != 0) return Fail("fsync", dest_, errno, error);
+  if (out_.Close() != 0) return Fail("close", dest_, errno, error);
   return true;
+}
+
+bool PreparedCopy::Finish(std::string* error) {
+  if (!in_place_) {
+    bool made = written_;
+    if (!made) {
+      made = Write(true, error) && Sync(error);
+      // A folder that refuses new files does not stop a copy into a file
+      // that may be written.
+      bool refused = create_refused_ && has_dest_ && S_ISREG(dest_st_.st_mode);
+      if (!made && !refused) return false;
+    }
+    if (made) {
+      Outcome outcome = Commit(error);
+      if (outcome != Outcome::kInPlace) return outcome == Outcome::kDone;
+    }
+    error->clear();
+  }
+  return WriteInPlace(error);
 }
 
 bool CopyHostFile(const std::string& source, const std::string& dest,
@@ -217,8 +466,7 @@ bool CopyHostFile(const std::string& source, const std::string& dest,
   // after a crash the destination is then the old file or the whole new one,
   // never a new name over missing data.
   PreparedCopy copy;
-  return copy.Open(source, dest, true, error) && copy.Write(true, error) &&
-         copy.Sync(error) && copy.Commit(error);
+  return copy.Open(source, dest, true, error) && copy.Finish(error);
 }
 
 void SetUnnamedTemporariesForTesting(bool enabled) {

@@ -1,46 +1,92 @@
 // Copying one file into a Wine prefix as CopyFileA(source, dest, FALSE)
-// does, crash-safely: the data goes to a new file beside the destination,
-// reaches the disk, and only then is renamed over the destination.
+// does: the destination ends with the source's data and modification time,
+// and otherwise stays the file it was (owner, group, permission bits, other
+// hard links). Where a new file can carry all that, the data goes to a new
+// file beside the destination, reaches the disk, and only then is renamed
+// over the destination, so that a crash leaves the old file or the whole new
+// one; otherwise the data is written into the destination itself.
 
 #ifndef PATCHER_WINE_COPY_H_
 #define PATCHER_WINE_COPY_H_
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "wine/scoped_fd.h"
 
 namespace patcher {
 
 /// Copies the file `source` to `dest` as CopyFileA(source, dest, FALSE)
-/// does, replacing `dest` atomically: the data goes to a new file in the
-/// directory of `dest`, which is then renamed over `dest`. The new file has
-/// the source's modification time and the default permissions, without
-/// write permission when the source has none. A symbolic link at `dest` is
-/// replaced, not written through. Fails when the directory of `dest` does
-/// not exist, when `dest` is a directory, or when `dest` is a regular file
-/// no one may write (refused even for root, as Windows refuses it). Returns
-/// true on success. On failure returns false, sets `*error` to a text such
-/// as `open(/x/y): Permission denied`, leaves `dest` as it was and leaves no
-/// temporary file behind, even when the process is killed while copying
-/// (except on file systems without O_TMPFILE, or without /proc mounted).
+/// does. An existing regular file at `dest` keeps its owner, group,
+/// permission bits and other names; it loses its write permission when the
+/// source has none. It is replaced by a new file renamed over it where
+/// WritesInPlace says so (atomically: a crash leaves the old file or the
+/// whole new one), else written in place: the space is reserved first, so
+/// that a full disk fails before the old data is touched, but a crash or a
+/// failed write in the middle leaves it part-written. A new destination, or
+/// one that is not a regular file, gets a new file with the default
+/// permissions (without write permission when the source has none). The
+/// modification time is the source's. A symbolic link at `dest` is
+/// replaced, never written through. Refused: a directory of `dest` that does
+/// not exist, a directory at `dest`, a regular file no one may write (even
+/// for root, as Windows refuses it), and an existing `dest` this process may
+/// not write. Returns true on success. On failure returns false, sets
+/// `*error` to a text such as `open(/x/y): Permission denied`, and leaves no
+/// temporary file behind; `dest` is as it was unless it was being written
+/// in place. A process killed while copying may leave a temporary that
+/// RemoveLeftovers knows: only between naming the new file and renaming it,
+/// except on file systems without O_TMPFILE or without /proc mounted.
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error);
 
-/// Refuses a destination that Windows would not open for writing: a
-/// directory, or a regular file no one may write. Returns true when `dest`
-/// may be replaced (or does not exist); false with `*error` set otherwise.
-bool CheckDest(const std::string& dest, std::string* error);
+/// The ids a process gives the files it creates, and which owners and groups
+/// it may give them instead.
+struct ProcessIds {
+  uid_t uid = 0;              // effective
+  gid_t gid = 0;              // effective
+  std::vector<gid_t> groups;  // supplementary
+  bool may_chown = false;     // may give files to anyone (root)
+
+  /// The ids of this process, read once.
+  static const ProcessIds& Current();
+  /// Tells whether the process may give its own files the group `group`.
+  bool MayGiveGroup(gid_t group) const;
+};
+
+/// The group a file that `ids` creates in the directory `dir` gets: the
+/// directory's own when it is set-group-ID, else the process's.
+gid_t NewFileGroup(const struct stat& dir, const ProcessIds& ids);
+
+/// Tells whether the existing destination `old` is written in place rather
+/// than replaced by a new file: when it is a regular file with more than one
+/// link (the other names must see the new data), or whose owner or group a
+/// new file made by `ids` (which gets the group `new_group`) could not be
+/// given. Anything but a regular file is replaced.
+bool WritesInPlace(const struct stat& old, const ProcessIds& ids,
+                   gid_t new_group);
+
+/// Tells whether `name` is one that this program gives its temporaries,
+/// `.<name>.patcher-XXXXXX` (six letters or digits).
+bool IsTemporaryName(const std::string& name);
+
+/// Removes the temporaries of this program that an interrupted run left in
+/// the directory `dir`, open as `dir_fd`: regular files named as
+/// IsTemporaryName says. Appends to `*notes` one line for each, saying what
+/// was removed or, naming the call, why it could not be.
+void RemoveLeftovers(int dir_fd, const std::string& dir,
+                     std::vector<std::string>* notes);
 
 /// One copy of CopyHostFile taken step by step, so that its data can be
 /// written early and flushed together with other copies (HostCopier):
-/// Open(), Write(), Sync() or a flush of the whole file system, Commit().
-/// Until Commit() the new file is unseen: it has no name where the file
-/// system allows (O_TMPFILE) and /proc is there to name it by, else a
+/// Open(), then Write() and Sync() or a flush of the whole file system, then
+/// Finish(). Until Finish() the new file is unseen: it has no name where the
+/// file system allows (O_TMPFILE) and /proc is there to name it by, else a
 /// hidden temporary name that is removed when the copy is destroyed
-/// uncommitted.
+/// unfinished.
 class PreparedCopy {
  public:
   PreparedCopy() = default;
@@ -48,13 +94,25 @@ class PreparedCopy {
   PreparedCopy(const PreparedCopy&) = delete;
   PreparedCopy& operator=(const PreparedCopy&) = delete;
 
-  /// Opens `source` and the directory of `dest`, after the checks that
-  /// Windows makes when it opens them (CheckDest only with `check_dest`).
-  /// Returns false with `*error` set when the copy cannot be made.
-  bool Open(const std::string& source, const std::string& dest, bool check_dest,
-            std::string* error);
+  /// Opens `source` and the directory of `dest` and looks at `dest`, after
+  /// the checks that Windows makes when it opens them (CheckDest only with
+  /// `check_dest`). Returns false with `*error` set when the copy cannot be
+  /// made.
+  bool Open(const std::string& source, const std::string& dest,
+            bool check_dest, std::string* error);
 
-  /// Makes the new file with the source's data, permissions and time, and
+  /// Looks at the destination again, as it is now, and refuses what Windows
+  /// would not open for writing: a directory, a regular file no one may
+  /// write, or anything but a symbolic link that this process may not write
+  /// (faccessat with its effective ids). Returns true when the destination
+  /// may be replaced or does not exist; false with `*error` set otherwise.
+  bool CheckDest(std::string* error);
+
+  /// Tells whether the destination, as last looked at, is to be written in
+  /// place (WritesInPlace) rather than replaced by the new file.
+  bool in_place() const { return in_place_; }
+
+  /// Makes the new file with the source's data and modification time, and
   /// closes the source. With `named_fallback` false, fails rather than give
   /// the file a name where the file system has no unnamed files. Returns
   /// false with `*error` set on failure.
@@ -67,9 +125,14 @@ class PreparedCopy {
   /// files that were opened, unchanged as far as their inodes tell.
   bool IsCurrent(const std::string& source) const;
 
-  /// Renames the new file over the destination. Returns false with `*error`
-  /// set, the destination as it was.
-  bool Commit(std::string* error);
+  /// Makes the copy, after Open() or CheckDest(): writes the destination in
+  /// place where in_place() says so; otherwise writes and syncs the new file
+  /// unless done before, gives it the old file's owner, group and permission
+  /// bits, and renames it over the destination. A regular file is written
+  /// in place after all when its directory refuses the new file or the new
+  /// file cannot be given its owner or group. Returns false with `*error`
+  /// set; the destination is then as it was, unless written in place.
+  bool Finish(std::string* error);
 
   const struct stat& source_stat() const { return source_st_; }
   const struct stat& dir_stat() const { return dir_st_; }
@@ -80,8 +143,14 @@ class PreparedCopy {
   const std::string& label() const { return label_; }
 
  private:
+  enum class Outcome { kDone, kFailed, kInPlace };
+
+  bool LookAtDest(bool refuse, std::string* error);
   bool Create(bool named_fallback, std::string* error);
-  bool CopyData(std::string* error);
+  bool CopyData(off_t* copied, std::string* error);
+  Outcome Commit(std::string* error);
+  bool WriteInPlace(std::string* error);
+  void DropNewFile();
 
   std::string source_;
   std::string dest_;
@@ -92,6 +161,11 @@ class PreparedCopy {
   ScopedFd out_;
   struct stat source_st_ = {};
   struct stat dir_st_ = {};
+  struct stat dest_st_ = {};  // as last looked at, when has_dest_
+  bool has_dest_ = false;
+  bool in_place_ = false;
+  bool written_ = false;         // the new file holds the data
+  bool create_refused_ = false;  // the directory refused the new file
   std::string label_;
   std::string temp_name_;  // while the new file has a name of its own
 };

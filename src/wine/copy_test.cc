@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_util.h"
@@ -49,7 +51,7 @@ TEST_P(CopyHostFileTest, ReplacesDestinationWithNewFile) {
   EXPECT_EQ(Read("dest"), "new contents");
   struct stat st = Lstat("dest");
   EXPECT_NE(st.st_ino, old_inode);
-  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u) << "the old file's permissions";
   EXPECT_EQ(st.st_mtim.tv_sec, times[1].tv_sec);
   EXPECT_EQ(st.st_mtim.tv_nsec, times[1].tv_nsec);
 
@@ -69,6 +71,71 @@ TEST_P(CopyHostFileTest, ReplacesSymlinkNotItsTarget) {
   EXPECT_TRUE(S_ISREG(Lstat("dest").st_mode));
   EXPECT_EQ(Read("dest"), "new");
   EXPECT_EQ(Read("target"), "target");
+}
+
+// A replaced file keeps what it was but its data and time: by a new file
+// carrying its permission bits where it has one name, else written in place.
+TEST_P(CopyHostFileTest, ReplacedFileKeepsWhatItWas) {
+  struct Case {
+    const char* what;
+    mode_t old_mode;
+    bool second_name;
+    mode_t source_mode;
+    const char* old_data;
+    mode_t want_mode;
+    bool want_in_place;
+  };
+  const Case cases[] = {
+      {"0755 stays 0755", 0755, false, 0644, "old", 0755, false},
+      {"0600 stays 0600", 0600, false, 0644, "old", 0600, false},
+      {"read-only source", 0664, false, 0444, "old", 0444, false},
+      {"second name", 0640, true, 0644, "old", 0640, true},
+      {"second name, longer old data", 0644, true, 0644,
+       "old data, longer than the new", 0644, true},
+      {"second name, read-only source", 0664, true, 0444, "old", 0444, true},
+  };
+  const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 123456789}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("new", "new data", c.source_mode);
+    ASSERT_EQ(utimensat(AT_FDCWD, Path("new").c_str(), times, 0), 0);
+    Write("dest", c.old_data, c.old_mode);
+    if (c.second_name) {
+      ASSERT_EQ(link(Path("dest").c_str(), Path("other").c_str()), 0);
+    }
+    ino_t old_inode = Lstat("dest").st_ino;
+
+    ASSERT_TRUE(Copy("new", "dest")) << error_;
+    struct stat st = Lstat("dest");
+    EXPECT_EQ(Read("dest"), "new data");
+    EXPECT_EQ(st.st_mode & 07777, c.want_mode);
+    EXPECT_EQ(st.st_ino == old_inode, c.want_in_place);
+    EXPECT_EQ(st.st_mtim.tv_sec, times[1].tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, times[1].tv_nsec);
+    if (c.second_name) {
+      EXPECT_EQ(Read("other"), "new data");
+      EXPECT_EQ(st.st_nlink, 2u);
+      unlink(Path("other").c_str());
+    }
+    unlink(Path("new").c_str());
+    unlink(Path("dest").c_str());
+    EXPECT_EQ(Names(""), std::vector<std::string>{});
+  }
+}
+
+TEST_P(CopyHostFileTest, RootGivesTheNewFileTheOldOwnerAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give files away";
+  Write("new", "new");
+  Write("dest", "old", 0640);
+  ASSERT_EQ(chown(Path("dest").c_str(), 65534, 4242), 0);
+  ino_t old_inode = Lstat("dest").st_ino;
+  ASSERT_TRUE(Copy("new", "dest")) << error_;
+  struct stat st = Lstat("dest");
+  EXPECT_EQ(Read("dest"), "new");
+  EXPECT_NE(st.st_ino, old_inode);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 4242u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST_P(CopyHostFileTest, RefusalsLeaveDestinationAsItWas) {
@@ -139,6 +206,21 @@ TEST_P(CopyHostFileTest, WriteFailureLeavesOldFileAndNoTemporary) {
   EXPECT_EQ(Names(""), (std::vector<std::string>{"big", "dest"}));
 }
 
+TEST_P(CopyHostFileTest, InPlaceCopyWithoutRoomFailsBeforeWriting) {
+  // The signal is not ignored: a write past the limit would kill the copy
+  // in the middle, so none may be tried.
+  Write("big", std::string(1 << 20, 'b'));
+  Write("dest", "old");
+  ASSERT_EQ(link(Path("dest").c_str(), Path("other").c_str()), 0);
+  std::string error;
+  int status = CopyInLimitedChild(Path("big"), Path("dest"), SIG_DFL, &error);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy did not fail";
+  EXPECT_EQ(error, "write(" + Path("dest") + "): " + Strerror(EFBIG));
+  EXPECT_EQ(Read("dest"), "old");
+  EXPECT_EQ(Names(""), (std::vector<std::string>{"big", "dest", "other"}));
+}
+
 class KilledCopyTest : public testing::Test, public ScratchDir {};
 
 TEST_F(KilledCopyTest, LeavesOldFileAndNoName) {
@@ -153,6 +235,109 @@ TEST_F(KilledCopyTest, LeavesOldFileAndNoName) {
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   EXPECT_EQ(Read("dest"), "old");
   EXPECT_EQ(Names(""), (std::vector<std::string>{"big", "dest"}));
+}
+
+TEST(WritesInPlaceTest, WhenANewFileCouldNotBeWhatTheOldWas) {
+  ProcessIds user;
+  user.uid = 1000;
+  user.gid = 1000;
+  user.groups = {1000, 50};
+  ProcessIds root;
+  root.may_chown = true;
+  struct Case {
+    const char* what;
+    const ProcessIds& ids;
+    mode_t type;
+    nlink_t links;
+    uid_t uid;
+    gid_t gid;
+    gid_t new_group;
+    bool in_place;
+  };
+  const Case cases[] = {
+      {"own file", user, S_IFREG, 1, 1000, 1000, 1000, false},
+      {"second name", user, S_IFREG, 2, 1000, 1000, 1000, true},
+      {"another's file", user, S_IFREG, 1, 0, 1000, 1000, true},
+      {"group the user is in", user, S_IFREG, 1, 1000, 50, 1000, false},
+      {"group the user is not in", user, S_IFREG, 1, 1000, 60, 1000, true},
+      {"group of a set-group-ID folder", user, S_IFREG, 1, 1000, 60, 60, false},
+      {"root, another's file", root, S_IFREG, 1, 1000, 60, 0, false},
+      {"root, second name", root, S_IFREG, 3, 0, 0, 0, true},
+      {"symbolic link", user, S_IFLNK, 2, 0, 60, 1000, false},
+      {"FIFO of another", user, S_IFIFO, 1, 0, 60, 1000, false},
+  };
+  for (const Case& c : cases) {
+    struct stat old = {};
+    old.st_mode = c.type | 0644;
+    old.st_nlink = c.links;
+    old.st_uid = c.uid;
+    old.st_gid = c.gid;
+    EXPECT_EQ(WritesInPlace(old, c.ids, c.new_group), c.in_place) << c.what;
+  }
+
+  struct stat dir = {};
+  dir.st_mode = S_IFDIR | 0775;
+  dir.st_gid = 60;
+  EXPECT_EQ(NewFileGroup(dir, user), 1000u);
+  dir.st_mode |= S_ISGID;
+  EXPECT_EQ(NewFileGroup(dir, user), 60u);
+}
+
+TEST(IsTemporaryNameTest, OnlyOurOwnNaming) {
+  const std::pair<const char*, bool> cases[] = {
+      {".maps.mix.patcher-Ab12Cd", true},
+      {".x.patcher-000000", true},
+      {".a.b.patcher-zzzzzz", true},
+      {"maps.mix.patcher-Ab12Cd", false},  // not hidden
+      {".patcher-Ab12Cd", false},          // no name before it
+      {"..patcher-Ab12Cd", false},
+      {".maps.mix.patcher-Ab12C", false},    // five
+      {".maps.mix.patcher-Ab12Cde", false},  // seven
+      {".maps.mix.patcher-Ab12C-", false},
+      {".maps.mix.patcher_Ab12Cd", false},
+      {".maps.mix.Ab12Cd", false},  // another program's
+      {".maps.mix", false},
+  };
+  for (const auto& [name, ours] : cases)
+    EXPECT_EQ(IsTemporaryName(name), ours) << name;
+}
+
+class LeftoversTest : public testing::Test, public ScratchDir {};
+
+TEST_F(LeftoversTest, RemovesOurTemporariesOnly) {
+  // A temporary left by a copy killed in the middle of writing it.
+  Write("big", std::string(1 << 20, 'b'));
+  MakeDir("game");
+  Write("game/dest", "old");
+  SetUnnamedTemporariesForTesting(false);
+  std::string error;
+  int status =
+      CopyInLimitedChild(Path("big"), Path("game/dest"), SIG_DFL, &error);
+  SetUnnamedTemporariesForTesting(true);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status << " " << error;
+  std::vector<std::string> names = Names("game");
+  ASSERT_EQ(names.size(), 2u);
+  std::string left = names[0];
+  EXPECT_TRUE(IsTemporaryName(left)) << left;
+
+  Write("game/.dest.patcher-Ab12Cd", "also ours");
+  Write("game/.dest.Ab12Cd", "not ours");
+  Write("game/dest.patcher-Ab12Cd", "not ours");
+  MakeDir("game/.dir.patcher-Ab12Cd");
+  std::vector<std::string> notes;
+  ScopedFd dir(open(Path("game").c_str(), O_RDONLY | O_DIRECTORY));
+  RemoveLeftovers(dir.get(), Path("game"), &notes);
+  std::sort(notes.begin(), notes.end());
+  std::vector<std::string> want = {
+      "removed " + Path("game/" + left) + ", left by an interrupted run",
+      "removed " + Path("game/.dest.patcher-Ab12Cd") +
+          ", left by an interrupted run"};
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(notes, want);
+  EXPECT_EQ(Names("game"),
+            (std::vector<std::string>{".dest.Ab12Cd", ".dir.patcher-Ab12Cd",
+                                      "dest", "dest.patcher-Ab12Cd"}));
+  EXPECT_EQ(Read("game/dest"), "old");
 }
 
 }  // namespace

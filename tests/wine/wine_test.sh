@@ -258,6 +258,32 @@ Données/carte é.mix|new é|rw
 Données/été.txt|new é|rw
 game.dat|old game|rw"
 
+# A destination in a folder of 250 characters: a temporary beside it would
+# not fit in MAX_PATH, where CopyFileA takes paths of up to 259 characters,
+# so it is copied straight onto the destination, which (under Wine) keeps
+# its inode. Windows refuses such a temporary; Wine's GetTempFileNameA
+# makes it but cuts its name to MAX_PATH bytes without a terminator.
+long_name=$(printf 'L%.0s' $(seq 228))
+check "long_folder: the folder's path is 250 characters" 250 "$(printf '%s' "$game_dir\\$long_name" | wc -c)"
+new_patch long_folder "$(crlf msg torvane.exe "maps.mix,$long_name\\maps.mix")"
+long_folder() { mkdir "$game/$long_name" && echo "old maps" >"$game/$long_name/maps.mix"; }
+reset_games
+long_folder
+long_inode=$(stat -c %i "$game/$long_name/maps.mix")
+run_windows long_folder long_folder yes,ok
+check "long_folder: copied straight onto the file (no rename)" "$long_inode" \
+  "$(stat -c %i "$game/$long_name/maps.mix")"
+check_windows long_folder 0 "$banner
+$(progress "$game_dir" maps.mix "$long_name\\maps.mix")" \
+  "Warning|YESNO|msg|2
+Success|OK|Patch successful|5" \
+  "Data|dir|rw
+Data/maps.mix|old maps|rw
+Data/sounds.mix|old sounds|rw
+$long_name|dir|rw
+$long_name/maps.mix|new maps|rw
+game.dat|old game|rw"
+
 # Another Windows process holds Data\maps.mix open without sharing: the copy
 # waits for it, here until the copy's temporary shows the program waiting.
 # Linux does not see Wine's sharing rules, so these two are Windows only.
@@ -297,6 +323,7 @@ run_native empty_list empty_list ""
 run_native failed_copy failed_copy $'y\n'
 run_native read_only read_only $'y\n' maps_read_only
 run_native cp1252 cp1252 $'y\n' donnees_folder
+run_native long_folder long_folder $'y\n' long_folder
 
 # --- No product key any more: the game is found through its executable's
 # application path, which 32-bit and 64-bit programs share.
