@@ -34,7 +34,7 @@ class LinuxPlatform : public Platform {
     if (prefix_.empty()) return nullptr;
     std::string path = prefix_ + "/system.reg";
     return OpenWineKey([&path] { return OpenHostFile(path, nullptr); },
-                       subkey);
+                       subkey, &registry_memo_);
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
@@ -97,6 +97,10 @@ class LinuxPlatform : public Platform {
   std::string prefix_;
   DesktopDialogs dialogs_;
   HostCopier copier_;
+  // The lookups of one run share what they learn of system.reg: the keys it
+  // does not hold. Wine rewrites the file every 30 s at the most; a run's
+  // lookups take moments.
+  WineLookupMemo registry_memo_;
 };
 
 }  // namespace
