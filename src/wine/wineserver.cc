@@ -1,0 +1,69 @@
+#include "wine/wineserver.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "wine/host_file.h"
+#include "wine/host_path.h"
+#include "wine/scoped_fd.h"
+
+namespace patcher {
+
+std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
+                                         const ServerRoots& roots) {
+  std::vector<std::string> locks;
+  struct stat st;
+  if (prefix.empty() || stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return locks;
+  char server[64];
+  snprintf(server, sizeof server, "server-%llx-%llx/lock",
+           static_cast<unsigned long long>(st.st_dev),
+           static_cast<unsigned long long>(st.st_ino));
+  std::string user = std::to_string(uid);
+  locks.push_back(JoinPath(roots.tmp, ".wine-" + user + "/" + server));
+  locks.push_back(JoinPath(roots.run_user, user + "/wine/" + server));
+  // Debian's Wine, without a runtime folder, names its folder in the prefix.
+  std::string name;
+  if (ReadSmallHostFile(JoinPath(prefix, "wineserver"), 256, &name)) {
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+      name.pop_back();
+    if (!name.empty() && name != "." && name != ".." &&
+        name.find_first_of(std::string("/\0\n", 3)) == std::string::npos)
+      locks.push_back(JoinPath(roots.tmpdir, name + "/" + server));
+  }
+  return locks;
+}
+
+bool LockIsHeld(const std::string& lock) {
+  ScopedFd fd(open(lock.c_str(),
+                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  struct flock query = {};
+  query.l_type = F_WRLCK;
+  query.l_whence = SEEK_SET;
+  query.l_start = 0;
+  query.l_len = 1;
+  // The holder's pid may read 0 (another pid namespace, as in a Flatpak);
+  // the lock's type tells.
+  return fcntl(fd.get(), F_GETLK, &query) == 0 && query.l_type != F_UNLCK;
+}
+
+bool WineserverRuns(const std::string& prefix) {
+  ServerRoots roots;
+  const char* tmpdir = getenv("TMPDIR");
+  if (tmpdir && *tmpdir) roots.tmpdir = tmpdir;
+  for (const std::string& lock : WineserverLocks(prefix, getuid(), roots)) {
+    if (LockIsHeld(lock)) return true;
+  }
+  return false;
+}
+
+}  // namespace patcher
