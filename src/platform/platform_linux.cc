@@ -1,9 +1,11 @@
 // The platform of a Linux host on which the game lives in a Wine or Proton
 // prefix: HKEY_LOCAL_MACHINE is the prefix's system.reg, Windows paths are
 // mapped into the prefix, and boxes are shown on the console, or as desktop
-// dialogs when started without a terminal.
+// dialogs when started without a terminal. When no prefix is named, the
+// prefix is the one the game is found in, found before the run starts.
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,12 +16,17 @@
 
 #include "boxes/console_box.h"
 #include "boxes/desktop_dialog.h"
+#include "list/patch_list.h"
 #include "platform/platform.h"
+#include "run/check.h"
 #include "wine/copier.h"
+#include "wine/discovery.h"
 #include "wine/host_file.h"
 #include "wine/host_path.h"
 #include "wine/prefix.h"
+#include "wine/prefix_search.h"
 #include "wine/registry.h"
+#include "wine/wineserver.h"
 
 namespace patcher {
 
@@ -78,6 +85,40 @@ class LinuxPlatform : public Platform {
     return copier_.Copy(host_source, host_dest, error);
   }
 
+  bool ConfirmGameClosed() override {
+    return ConfirmPrefixIdle(prefix_, WineserverRuns, this);
+  }
+
+  /// Looks for the game in the prefixes under `home` when none is named, as
+  /// the list's executable name lets the run's own lookup find it, and takes
+  /// the one that holds it (see ChoosePrefix). Without a list whose header
+  /// reads whole, looks nowhere: the check then fails before any registry
+  /// is read. Returns false when the user declined every copy of the game.
+  bool FindGame(const std::string& home, const char* xdg_data_home) {
+    std::unique_ptr<InputFile> file = OpenForReading(kListName, nullptr);
+    if (!file) return true;
+    ListReader list(std::move(file));
+    char message[kLineCapacity];
+    char exe_name[kLineCapacity];
+    if (read_header(message, sizeof message, exe_name, sizeof exe_name, &list))
+      return true;
+    GameLocator locate = [&exe_name](const std::string& prefix,
+                                     std::string* install_dir) {
+      LinuxPlatform platform(prefix, DesktopDialogs(DialogProgram::kNone, ""));
+      char dir[kLineCapacity];
+      std::string host;
+      struct stat st;
+      if (!find_install_dir(&platform, exe_name, dir, sizeof dir) ||
+          !MapToHost(prefix, dir, &host) || stat(host.c_str(), &st) != 0 ||
+          !S_ISDIR(st.st_mode))
+        return false;
+      *install_dir = dir;
+      return true;
+    };
+    return ChoosePrefix(FindPrefixCandidates(home, xdg_data_home), locate,
+                        prefix_, this, stderr, &prefix_);
+  }
+
   void AnnounceCopy(const char* source, const char* dest) override {
     std::string host_source, host_dest;
     // A path that cannot be mapped is announced as none; CopyOver reports it.
@@ -114,10 +155,17 @@ std::unique_ptr<Platform> CreatePlatform() {
     const passwd* pw = getpwuid(getuid());
     home = pw ? pw->pw_dir : nullptr;
   }
-  return std::make_unique<LinuxPlatform>(
-      FindWinePrefix(getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"),
-                     home),
-      std::move(dialogs));
+  const char* wineprefix = getenv("WINEPREFIX");
+  const char* steam_compat = getenv("STEAM_COMPAT_DATA_PATH");
+  auto platform = std::make_unique<LinuxPlatform>(
+      FindWinePrefix(wineprefix, steam_compat, home), std::move(dialogs));
+  // A prefix named wins; otherwise the game is looked for, ~/.wine staying
+  // the one to use when it is nowhere.
+  bool named = !FindWinePrefix(wineprefix, steam_compat, nullptr).empty();
+  if (!named && home && *home &&
+      !platform->FindGame(home, getenv("XDG_DATA_HOME")))
+    return nullptr;
+  return platform;
 }
 
 }  // namespace patcher
