@@ -1,5 +1,6 @@
 #include "wine/wineserver.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,14 +30,35 @@ std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
   locks.push_back(JoinPath(roots.tmp, ".wine-" + user + "/" + server));
   locks.push_back(JoinPath(roots.run_user, user + "/wine/" + server));
   // Debian's Wine, without a runtime folder, names its folder in the prefix.
-  std::string name;
-  if (ReadSmallHostFile(JoinPath(prefix, "wineserver"), 256, &name)) {
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
-      name.pop_back();
-    if (!name.empty() && name != "." && name != ".." &&
-        name.find_first_of(std::string("/\0\n", 3)) == std::string::npos)
-      locks.push_back(JoinPath(roots.tmpdir, name + "/" + server));
+  std::string named;
+  if (ReadSmallHostFile(JoinPath(prefix, "wineserver"), 256, &named)) {
+    while (!named.empty() && (named.back() == '\n' || named.back() == '\r'))
+      named.pop_back();
+    if (!named.empty() && named != "." && named != ".." &&
+        named.find_first_of(std::string("/\0\n", 3)) == std::string::npos)
+      locks.push_back(JoinPath(roots.tmpdir, named + "/" + server));
   }
+  // That file can name another folder than the one a running server uses
+  // (seen in a test: the server in one, the file naming a newer one), so
+  // the user's other folders there that hold this prefix's server count
+  // too.
+  DIR* dir = opendir(roots.tmpdir.c_str());
+  if (!dir) return locks;
+  std::string dir_name = server;
+  dir_name.resize(dir_name.size() - 5);  // without "/lock"
+  while (const dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.compare(0, 5, "wine-") != 0 || name == named) continue;
+    std::string folder = JoinPath(roots.tmpdir, name);
+    struct stat folder_st;
+    if (lstat(folder.c_str(), &folder_st) != 0 ||
+        !S_ISDIR(folder_st.st_mode) || folder_st.st_uid != uid ||
+        lstat(JoinPath(folder, dir_name).c_str(), &folder_st) != 0 ||
+        !S_ISDIR(folder_st.st_mode))
+      continue;
+    locks.push_back(JoinPath(folder, server));
+  }
+  closedir(dir);
   return locks;
 }
 

@@ -24,9 +24,11 @@ struct ServerRoots {
 /// at `prefix` holds, in each place a Wine build keeps them:
 /// `server-<dev>-<ino>/lock` (the prefix folder's device and inode, links
 /// resolved, in lower-case hex) under `<tmp>/.wine-<uid>/` and under
-/// `<run_user>/<uid>/wine/`, and under the folder in `tmpdir` that the
-/// prefix's file `wineserver` names (a single name; anything else there is
-/// ignored). Returns none when the prefix cannot be examined.
+/// `<run_user>/<uid>/wine/`; under the folder in `tmpdir` that the prefix's
+/// file `wineserver` names (a single name; anything else there is ignored);
+/// and under each other folder `wine-*` in `tmpdir` that `uid` owns and that
+/// holds a server folder of that name. Returns none when the prefix cannot
+/// be examined.
 std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
                                          const ServerRoots& roots);
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,35 @@ TEST_F(WineserverTest, LocksInEveryPlaceWineKeepsThem) {
     EXPECT_EQ(expected, WineserverLocks(Path("pfx"), 1000, roots))
         << c.content;
   }
+  // Debian's other folders of this user that hold this prefix's server:
+  // the file may name another one than a running server uses.
+  const uid_t me = getuid();
+  std::string dir = std::string(server).substr(0, strlen(server) - 5);
+  MakeDir("tmpdir");
+  for (const char* folder :
+       {"wine-EH9t80", "wine-other", "wine-empty", "wine-theirs", "other"}) {
+    MakeDir(std::string("tmpdir/") + folder);
+    if (std::string(folder) != "wine-empty")
+      MakeDir(std::string("tmpdir/") + folder + "/" + dir);
+  }
+  // Another user's folder counts only for them (only root can make one).
+  if (me == 0) {
+    ASSERT_EQ(0, chown(Path("tmpdir/wine-theirs").c_str(), 1001, 1001));
+  } else {
+    ASSERT_EQ(0, rename(Path("tmpdir/wine-theirs").c_str(),
+                        Path("tmpdir/not-wine-theirs").c_str()));
+  }
+  Write("tmpdir/wine-file", "");
+  ASSERT_EQ(0, symlink("wine-other", Path("tmpdir/wine-link").c_str()));
+  Write("pfx/wineserver", "wine-EH9t80\n", 0400);
+  std::vector<std::string> expected = {
+      Path("tmp/.wine-" + std::to_string(me) + "/") + server,
+      Path("run/" + std::to_string(me) + "/wine/") + server,
+      Path("tmpdir/wine-EH9t80/") + server,
+      Path("tmpdir/wine-other/") + server,
+  };
+  EXPECT_EQ(expected, WineserverLocks(Path("pfx"), me, roots));
+
   EXPECT_TRUE(WineserverLocks(Path("none"), 1000, roots).empty());
   Write("file", "");
   EXPECT_TRUE(WineserverLocks(Path("file"), 1000, roots).empty());
