@@ -19,6 +19,7 @@ declare -A sources=(
   [list]="src/list/patch_list.cc src/run/check.cc src/run/patch_run.cc"
   [registry]="src/wine/registry.cc src/run/check.cc"
   [path]="src/wine/windows_path.cc src/wine/host_path.cc"
+  [launcher]="src/wine/vdf.cc src/wine/launcher_config.cc"
 )
 for t in "${targets[@]}"; do
   out=build-fuzz-cov/$t
