@@ -488,31 +488,32 @@ enum class Place {
 /// `want` that the key begins with, as far as the text tells.
 Place Classify(const char* text, size_t size,
                const std::vector<std::string>& want, size_t* shared) {
-  size_t part = 0;
-  size_t pos = 0;
   *shared = 0;
-  for (size_t i = 0; i < size; ++i) {
-    char c = text[i];
-    if (c == ']' || static_cast<unsigned char>(c) >= 0x80) return Place::kMaybe;
-    if (c == '\n') return Place::kBefore;  // no key line: skipped, no stop
-    const std::string& name = want[part];
-    if (c == '\\') {
-      if (i + 1 == size || text[i + 1] != '\\') return Place::kMaybe;
-      if (pos != name.size()) return Place::kBefore;  // a shorter name
-      *shared = ++part;
-      if (part == want.size()) return Place::kMaybe;  // below the key
-      pos = 0;
-      ++i;
-      continue;
+  size_t i = 0;
+  for (size_t part = 0; part < want.size(); ++part) {
+    const char* name = want[part].data();
+    const size_t length = want[part].size();
+    for (size_t pos = 0;; ++i, ++pos) {
+      if (i == size) return Place::kMaybe;
+      char c = text[i];
+      if (c == ']' || static_cast<unsigned char>(c) >= 0x80)
+        return Place::kMaybe;
+      if (c == '\n') return Place::kBefore;  // no key line: no stop
+      if (c == '\\') {
+        if (i + 1 == size || text[i + 1] != '\\') return Place::kMaybe;
+        if (pos != length) return Place::kBefore;  // a shorter name
+        break;
+      }
+      if (pos == length) return Place::kAfter;  // a longer name
+      if (static_cast<unsigned char>(name[pos]) >= 0x80) return Place::kMaybe;
+      char a = ToLowerAscii(c);
+      char b = ToLowerAscii(name[pos]);
+      if (a != b) return a < b ? Place::kBefore : Place::kAfter;
     }
-    if (pos == name.size()) return Place::kAfter;  // a longer name
-    if (static_cast<unsigned char>(name[pos]) >= 0x80) return Place::kMaybe;
-    char a = ToLowerAscii(c);
-    char b = ToLowerAscii(name[pos]);
-    if (a != b) return a < b ? Place::kBefore : Place::kAfter;
-    ++pos;
+    *shared = part + 1;
+    i += 2;  // the separator
   }
-  return Place::kMaybe;
+  return Place::kMaybe;  // below the key
 }
 
 enum class Scan { kFound, kLink, kNotFound };
