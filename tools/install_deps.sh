@@ -5,7 +5,8 @@
 # which group to install.
 #
 # Usage: tools/install_deps.sh [--check] [GROUP|PACKAGE...]   (default: basics)
-#   basics      build the program and run its tests (ctest --preset ci)
+#   basics      build the program and run its tests (ctest --preset ci; the
+#               suite of a real Wine prefix also needs the group wine)
 #   desktop     the desktop dialog suite: a screen, dialogs, their pictures
 #   windows     cross-build patcher.exe (cmake --preset windows)
 #   wine        run patcher.exe under Wine (ctest --preset windows)
@@ -27,6 +28,7 @@ declare -A shows=(
   [cmake]=cmake
   [g++]=g++
   [libgtest-dev]=/usr/include/gtest/gtest.h
+  [strace]=strace
   [xvfb]=Xvfb
   [zenity]=zenity
   [xdotool]=xdotool
@@ -40,7 +42,7 @@ declare -A shows=(
   [shellcheck]=shellcheck
 )
 declare -A groups=(
-  [basics]="make cmake g++ libgtest-dev"
+  [basics]="make cmake g++ libgtest-dev strace"
   [desktop]="xvfb zenity xdotool netpbm"
   [windows]="make cmake g++-mingw-w64-x86-64"
   [wine]="wine64 fonts-wine xvfb"
