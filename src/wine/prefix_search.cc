@@ -20,8 +20,11 @@ namespace {
 
 /// Launchers' files are small; a larger one is read only this far.
 constexpr size_t kConfigLimit = 16 << 20;
-/// Names read from one folder at the most.
+/// Names read from one folder, and Steam libraries taken, at the most.
 constexpr size_t kMaxNames = 10000;
+/// Folders looked at as prefixes at the most, so that launcher files that
+/// name a million folders cost a moment, not minutes.
+constexpr size_t kMaxTries = 100000;
 
 /// The places of each launcher, relative to the home folder.
 const char kSteamFlatpak[] = ".var/app/com.valvesoftware.Steam";
@@ -88,7 +91,7 @@ class Search {
 
   /// Adds `dir` when it is a prefix not found before.
   void Add(const std::string& dir, const std::string& steam_name = "") {
-    if (dir.empty()) return;
+    if (dir.empty() || ++tries_ > kMaxTries) return;
     std::string real = RealPath(dir);
     if (real.empty() || seen_.count(real) || !IsWinePrefix(real)) return;
     seen_.insert(real);
@@ -102,6 +105,7 @@ class Search {
   std::string data_home_;
   std::set<std::string> seen_;
   std::vector<PrefixCandidate> found_;
+  size_t tries_ = 0;
 };
 
 /// Old Steam installs spell the folder SteamApps.
@@ -121,6 +125,7 @@ void AddSteam(Search* search) {
   std::vector<std::string> libraries;
   std::set<std::string> seen;
   auto add_library = [&](const std::string& path) {
+    if (libraries.size() == kMaxNames) return;
     std::string real = RealPath(path);
     if (!real.empty() && IsKind(real, S_IFDIR) && seen.insert(real).second)
       libraries.push_back(real);
