@@ -3,7 +3,7 @@
 // measures what keeping copied files durable costs.
 //
 //   bench_tool make-patch GAME PATCH COUNT SIZE DIRS SUBDIRS
-//   bench_tool make-registry FILE MIB [--no-product-key]
+//   bench_tool make-registry FILE MIB [--no-product-key | --no-game]
 //   bench_tool time [--cwd DIR] [--stdin TEXT] [--env K=V]... [--syncfs DIR]
 //              -- COMMAND [ARG...]
 //   bench_tool durability DIR COUNT SIZE
@@ -185,12 +185,15 @@ void PutVendorKeys(FILE* f, const std::string& parent, int vendors) {
 // keys in both views, the shared App Paths link, services. The game's key
 // (32-bit view) sits where Wine's sorted order puts it, with its App Paths
 // entry; --no-product-key leaves the product key out, so that the lookup
-// must fall back to App Paths through the link after three failed scans.
+// must fall back to App Paths through the link after three failed scans;
+// --no-game leaves out both, as in a prefix that holds other programs.
 int MakeRegistry(int argc, char** argv) {
   if (argc < 4) return 1;
   std::string path = argv[2];
   double mib = atof(argv[3]);
-  bool product_key = !(argc > 4 && strcmp(argv[4], "--no-product-key") == 0);
+  std::string option = argc > 4 ? argv[4] : "";
+  bool product_key = option.empty();
+  bool app_path = option != "--no-game";
   FILE* f = fopen(path.c_str(), "wb");
   if (!f) Die("fopen " + path);
   fprintf(f,
@@ -203,12 +206,14 @@ int MakeRegistry(int argc, char** argv) {
   };
   PutClassKeys(f, "Software\\Classes\\CLSID", 0, keys_for(0.40, 420));
   PutKey(f, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths");
-  PutKey(
-      f,
-      "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\torvane.exe");
-  fprintf(f,
-          "@=\"C:\\\\Games\\\\Torvane 2000\\\\torvane.exe\"\n"
-          "\"Path\"=\"C:\\\\Games\\\\Torvane 2000\"\n");
+  if (app_path) {
+    PutKey(f,
+           "Software\\Microsoft\\Windows\\CurrentVersion\\App "
+           "Paths\\torvane.exe");
+    fprintf(f,
+            "@=\"C:\\\\Games\\\\Torvane 2000\\\\torvane.exe\"\n"
+            "\"Path\"=\"C:\\\\Games\\\\Torvane 2000\"\n");
+  }
   PutVendorKeys(f, "Software", static_cast<int>(keys_for(0.10, 4 * 190)));
   PutClassKeys(f, "Software\\Wow6432Node\\Classes\\CLSID", 1u << 30,
                keys_for(0.25, 420));

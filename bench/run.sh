@@ -8,10 +8,11 @@
 #   --reps N     timed runs of each command per workload (default 5; 2 quick)
 #   --dir D      where to make the scratch prefixes (default: mktemp -d);
 #                the full run needs about 3.5 GiB there
-#   --only N,..  run only these workloads: big wide small lookup durability
+#   --only N,..  run only these workloads: big wide small lookup discovery
+#                durability
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-quick=0 reps="" scratch_parent="" only="big,wide,small,lookup,durability"
+quick=0 reps="" scratch_parent="" only="big,wide,small,lookup,discovery,durability"
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 ;;
@@ -43,8 +44,8 @@ trap 'rm -rf "$work"' EXIT
 echo "scratch: $work ($(df -h --output=avail "$work" | tail -1 | tr -d ' ') free," \
   "$(findmnt -n -o FSTYPE -T "$work"))"
 
-# prefix DIR REGISTRY_MIB [--no-product-key]: a 64-bit prefix whose registry
-# places the game at C:\Games\Torvane 2000.
+# prefix DIR REGISTRY_MIB [--no-product-key | --no-game]: a 64-bit prefix
+# whose registry places the game at C:\Games\Torvane 2000 (or not at all).
 make_prefix() {
   mkdir -p "$1/dosdevices" "$1/drive_c/Games/Torvane 2000"
   ln -s ../drive_c "$1/dosdevices/c:"
@@ -158,6 +159,35 @@ if wants lookup; then
     "$(col l.fallback 1 | median)" "$(col l.fallback 2 | maxof | mib)"
   printf '  for scale: 1.7 MB registry %6.3f s\n' "$(col l.fresh 1 | median)"
   rm -rf "$work/lookup"
+fi
+
+if wants discovery; then
+  # A home folder with Steam prefixes of growing registries, the game in one
+  # of them; the run, with no prefix named, searches them all, then answers
+  # No to the question.
+  count=$((quick ? 10 : 50)) smallest=2 largest=$((quick ? 3 : 30))
+  home=$work/discovery/home
+  compat=$home/.local/share/Steam/steamapps/compatdata
+  mkdir -p "$work/discovery/patch"
+  printf 'Discovery only\r\ntorvane.exe\r\n' >"$work/discovery/patch/move.txt"
+  for ((i = 0; i < count; i++)); do
+    mib=$(awk -v i=$i -v n=$count -v a=$smallest -v b=$largest \
+      'BEGIN { printf "%.2f", a + (b - a) * i / (n - 1) }')
+    game=--no-game
+    ((i == count / 2)) && game=""
+    make_prefix "$compat/$i/pfx" "$mib" $game
+    : >"$compat/$i/pfx/user.reg"
+  done
+  for ((i = 0; i < reps; i++)); do
+    timed d.discovery --cwd "$work/discovery/patch" --stdin $'n\n' \
+      --env "HOME=$home" --env WINEPREFIX= --env STEAM_COMPAT_DATA_PATH= \
+      --env XDG_DATA_HOME= -- "$patcher"
+  done
+  size=$(du -sm "$compat" | cut -f1)
+  printf 'discovery over %s prefixes of %s to %s MB registries (%s MB; whole run; target for 50 of 2 to 30 MB: < 1 s): %6.3f s  peak RSS %s MiB\n' \
+    "$count" "$smallest" "$largest" "$size" "$(col d.discovery 1 | median)" \
+    "$(col d.discovery 2 | maxof | mib)"
+  rm -rf "$work/discovery"
 fi
 
 if wants durability; then

@@ -38,9 +38,11 @@ const uint32_t kCapacities[] = {0, 1, 4, 500, 1024, 70000};
 /// A platform whose registry is the fuzzed file and whose list is fixed.
 class RegistryPlatform : public Platform {
  public:
-  explicit RegistryPlatform(const RegistryOpener& open) : open_(open) {}
+  /// With a `memo`, lookups share it, as the Linux platform's do.
+  RegistryPlatform(const RegistryOpener& open, WineLookupMemo* memo)
+      : open_(open), memo_(memo) {}
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
-    return OpenWineKey(open_, subkey, &text_);
+    return OpenWineKey(open_, subkey, &text_, memo_);
   }
   int ShowBox(const char*, const char*, BoxType) override { return 1; }
   uint32_t ReadAttributes(const char*) override { return kInvalidAttributes; }
@@ -58,6 +60,7 @@ class RegistryPlatform : public Platform {
   const RegistryOpener& open_;
   AnsiText text_{[] { return CodePage::Windows1252(); },
                  [] { return CaseTable(); }};
+  WineLookupMemo* memo_;
 };
 
 }  // namespace
@@ -76,8 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return std::unique_ptr<InputFile>(new MemoryInputFile(file, chunk));
   };
 
-  // The installation directory as the pre-flight check finds it.
-  RegistryPlatform platform(open);
+  // The installation directory as the pre-flight check finds it, its lookups
+  // sharing what they learn as on Linux.
+  WineLookupMemo memo;
+  RegistryPlatform platform(open, &memo);
   char message[1024];
   char install_dir[1024];
   memset(install_dir, 0x55, sizeof install_dir);

@@ -137,6 +137,11 @@ int FakePlatform::ShowBox(const char* text, const char* caption, BoxType type) {
   return answer;
 }
 
+bool FakePlatform::ConfirmGameClosed() {
+  return !game_running_ ||
+         ShowBox(kGameRunningText, "Warning", kBoxYesNo) == kAnswerYes;
+}
+
 uint32_t FakePlatform::ReadAttributes(const char* path) {
   auto it = attributes_.find(path);
   if (it != attributes_.end()) return it->second;

@@ -219,6 +219,10 @@ class FakePlatform : public Platform {
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override;
   void AnnounceCopy(const char* source, const char* dest) override;
+  /// With game_running_ set, warns in a Yes/No box captioned "Warning" with
+  /// the text kGameRunningText, answered from answers_.
+  bool ConfirmGameClosed() override;
+  static constexpr const char* kGameRunningText = "The game is running.";
 
   // What the test sets up.
   std::map<std::string, std::string> files_;    // path -> contents
@@ -227,6 +231,7 @@ class FakePlatform : public Platform {
   std::vector<int> answers_;            // Yes/No answers in order; then No
   std::set<std::string> fail_copy_to_;  // destinations whose copy fails
   int fail_opens_after_ = -1;  // opens of the list after which it fails
+  bool game_running_ = false;  // ConfirmGameClosed warns
 
   // What happened.
   std::vector<Box> boxes_;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (fuzz preset) and runs each for a bounded time.
 # Usage: tools/fuzz.sh [SECONDS] [TARGET...]   (default: 30 s, every target)
-# Targets: list, registry, path, nls (each has its seeds in fuzz/corpus/TARGET);
-# they run side by side. The corpus each run grows is kept in
-# build-fuzz/corpus/TARGET and reused by the next run; the seeds in
+# Targets: list, registry, path, nls, launcher (each has its seeds in
+# fuzz/corpus/TARGET); they run side by side. The corpus each run grows is
+# kept in build-fuzz/corpus/TARGET and reused by the next run; the seeds in
 # fuzz/corpus/TARGET are read every time. A crashing input is written to
 # build-fuzz/artifacts/ and the script fails. FUZZ_FLAGS adds libFuzzer
 # flags, e.g. FUZZ_FLAGS=-max_len=300000 for inputs beyond 4 KiB.

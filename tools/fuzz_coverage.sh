@@ -20,6 +20,7 @@ declare -A sources=(
   [registry]="src/wine/registry.cc src/run/check.cc"
   [path]="src/wine/windows_path.cc src/wine/host_path.cc"
   [nls]="src/text/code_page.cc src/text/case_table.cc src/text/ansi_text.cc"
+  [launcher]="src/wine/vdf.cc src/wine/launcher_config.cc"
 )
 for t in "${targets[@]}"; do
   out=build-fuzz-cov/$t

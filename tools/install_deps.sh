@@ -5,7 +5,8 @@
 # which group to install.
 #
 # Usage: tools/install_deps.sh [--check] [GROUP|PACKAGE...]   (default: basics)
-#   basics      build the program and run its tests (ctest --preset ci)
+#   basics      build the program and run its tests (ctest --preset ci; the
+#               suite of a real Wine prefix also needs the group wine)
 #   desktop     the desktop dialog suite: a screen, dialogs, their pictures
 #   windows     cross-build patcher.exe (cmake --preset windows)
 #   wine        run patcher.exe under Wine (ctest --preset windows)

@@ -121,9 +121,21 @@ class Platform {
   /// code page, as the console should show it. It stays open while the
   /// platform lives. The default is stdout, as it stands.
   virtual FILE* StandardOutput() { return stdout; }
+
+  /// Called once the check has passed and before the confirmation is asked.
+  /// When the platform can tell that programs which may be the game are
+  /// running where the patch writes, it warns in a Yes/No box. Returns false
+  /// when the user answered anything but Yes to that warning; the run then
+  /// ends as after No to the confirmation. Returns true when there was
+  /// nothing to warn of or the user answered Yes. The default warns of
+  /// nothing.
+  virtual bool ConfirmGameClosed() { return true; }
 };
 
-/// Returns the platform of this host. Each platform file defines it.
+/// Returns the platform of this host. Each platform file defines it. Returns
+/// null when the program is to end at once with exit status 0, as after No
+/// to the confirmation: on Linux, when the game was found in several Wine
+/// prefixes and the user chose none of them.
 std::unique_ptr<Platform> CreatePlatform();
 
 }  // namespace patcher

@@ -1,9 +1,11 @@
 // The platform of a Linux host on which the game lives in a Wine or Proton
 // prefix: HKEY_LOCAL_MACHINE is the prefix's system.reg, Windows paths are
 // mapped into the prefix, and boxes are shown on the console, or as desktop
-// dialogs when started without a terminal.
+// dialogs when started without a terminal. When no prefix is named, the
+// prefix is the one the game is found in, found before the run starts.
 
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,15 +17,20 @@
 #include "boxes/console_box.h"
 #include "boxes/console_output.h"
 #include "boxes/desktop_dialog.h"
+#include "list/patch_list.h"
 #include "platform/platform.h"
+#include "run/check.h"
 #include "text/ansi_text.h"
 #include "text/locale_code_page.h"
 #include "wine/copier.h"
+#include "wine/discovery.h"
 #include "wine/host_file.h"
 #include "wine/host_path.h"
 #include "wine/prefix.h"
+#include "wine/prefix_search.h"
 #include "wine/prefix_tables.h"
 #include "wine/registry.h"
+#include "wine/wineserver.h"
 
 namespace patcher {
 
@@ -48,6 +55,7 @@ class LinuxPlatform : public Platform {
   LinuxPlatform(std::string prefix, unsigned code_page, bool utf8_console,
                 DesktopDialogs dialogs)
       : prefix_(std::move(prefix)),
+        code_page_(code_page),
         dialogs_(std::move(dialogs)),
         text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
               [this] { return LoadCaseTable(prefix_); }),
@@ -67,7 +75,7 @@ class LinuxPlatform : public Platform {
     if (prefix_.empty()) return nullptr;
     std::string path = prefix_ + "/system.reg";
     return OpenWineKey([&path] { return OpenHostFile(path, nullptr); }, subkey,
-                       &text_);
+                       &text_, &registry_memo_);
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
@@ -119,6 +127,41 @@ class LinuxPlatform : public Platform {
     return copied;
   }
 
+  bool ConfirmGameClosed() override {
+    return ConfirmPrefixIdle(prefix_, WineserverRuns, this, &text_);
+  }
+
+  /// Looks for the game in the prefixes under `home` when none is named, as
+  /// the list's executable name lets the run's own lookup find it, and takes
+  /// the one that holds it (see ChoosePrefix). Without a list whose header
+  /// reads whole, looks nowhere: the check then fails before any registry
+  /// is read. Returns false when the user declined every copy of the game.
+  bool FindGame(const std::string& home, const char* xdg_data_home) {
+    std::unique_ptr<InputFile> file = OpenForReading(kListName, nullptr);
+    if (!file) return true;
+    ListReader list(std::move(file));
+    char message[kLineCapacity];
+    char exe_name[kLineCapacity];
+    if (read_header(message, sizeof message, exe_name, sizeof exe_name, &list))
+      return true;
+    GameLocator locate = [this, &exe_name](const std::string& prefix,
+                                           std::string* install_dir) {
+      LinuxPlatform platform(prefix, code_page_, false,
+                             DesktopDialogs(DialogProgram::kNone, ""));
+      char dir[kLineCapacity];
+      std::string host;
+      struct stat st;
+      if (!find_install_dir(&platform, exe_name, dir, sizeof dir) ||
+          !MapToHost(prefix, &platform.text_, dir, &host) ||
+          stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+      *install_dir = dir;
+      return true;
+    };
+    return ChoosePrefix(FindPrefixCandidates(home, xdg_data_home), locate,
+                        prefix_, this, &text_, stderr, &prefix_);
+  }
+
   void AnnounceCopy(const char* source, const char* dest) override {
     std::string host_source, host_dest;
     // A path that cannot be mapped is announced as none; CopyOver reports it.
@@ -143,11 +186,16 @@ class LinuxPlatform : public Platform {
   }
 
   std::string prefix_;
+  unsigned code_page_;  // the ANSI code page, whose table comes from prefix_
   DesktopDialogs dialogs_;
   AnsiText text_;  // the text of Windows programs, in the ANSI code page
   bool utf8_console_;
   FILE* out_ = nullptr;  // the run's lines, for the console
   HostCopier copier_;
+  // The lookups of one run share what they learn of system.reg: the keys it
+  // does not hold. Wine rewrites the file every 30 s at the most; a run's
+  // lookups take moments.
+  WineLookupMemo registry_memo_;
 };
 
 /// Returns the home folder that /etc/passwd gives the user, or the empty
@@ -174,12 +222,20 @@ std::unique_ptr<Platform> CreatePlatform() {
   std::string home;
   if (const char* env_home = getenv("HOME")) home = env_home;
   if (home.empty()) home = HomeFromEtcPasswd();
-  return std::make_unique<LinuxPlatform>(
-      FindWinePrefix(getenv("WINEPREFIX"), getenv("STEAM_COMPAT_DATA_PATH"),
-                     home.c_str()),
+  const char* wineprefix = getenv("WINEPREFIX");
+  const char* steam_compat = getenv("STEAM_COMPAT_DATA_PATH");
+  auto platform = std::make_unique<LinuxPlatform>(
+      FindWinePrefix(wineprefix, steam_compat, home.c_str()),
       AnsiCodePageOfEnvironment(),
       LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")),
       std::move(dialogs));
+  // A prefix named wins; otherwise the game is looked for, ~/.wine staying
+  // the one to use when it is nowhere.
+  bool named = !FindWinePrefix(wineprefix, steam_compat, nullptr).empty();
+  if (!named && !home.empty() &&
+      !platform->FindGame(home, getenv("XDG_DATA_HOME")))
+    return nullptr;
+  return platform;
 }
 
 }  // namespace patcher

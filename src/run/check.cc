@@ -37,10 +37,8 @@ bool terminate_value(char* buf, uint32_t size, size_t capacity) {
   return true;
 }
 
-/// Looks the installation directory up: the first of the product keys that
-/// opens must hold a REG_SZ "Install Dir"; only when none opens does the
-/// executable's application-path key serve, with its "Path" of any type.
-/// Returns true with `install_dir` filled, false when it cannot be found.
+}  // namespace
+
 bool find_install_dir(Platform* platform, const char* exe_name,
                       char* install_dir, size_t install_dir_capacity) {
   std::unique_ptr<RegistryKey> key;
@@ -70,8 +68,6 @@ bool find_install_dir(Platform* platform, const char* exe_name,
   return key->Query("Path", nullptr, install_dir, &size) == kRegOk &&
          terminate_value(install_dir, size, install_dir_capacity);
 }
-
-}  // namespace
 
 int check_patch(Platform* platform, char* message, size_t message_capacity,
                 char* install_dir, size_t install_dir_capacity,

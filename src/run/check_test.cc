@@ -151,5 +151,41 @@ TEST_F(CheckTest, DirectoryIsLookedUpBeforeSourcesAndHeaderOnlyListIsOk) {
   EXPECT_EQ(CHECK_OK, Check());
 }
 
+// Discovery on Linux asks the same lookup of each prefix it finds, on its
+// own: it must decide as the check decides and touch nothing but the
+// registry.
+TEST_F(CheckTest, FindInstallDirDecidesAsTheCheck) {
+  struct Setup {
+    const char* name;
+    std::vector<std::pair<const char*, FakePlatform::Value>> values;
+  };
+  const FakePlatform::Value sz{kRegSz, std::string("C:\\Sz\0", 6)};
+  const FakePlatform::Value exp{kRegExpandSz, std::string("C:\\Exp\0", 7)};
+  const Setup setups[] = {
+      {"nothing", {}},
+      {"first product key", {{kKey1, sz}, {kKey3, exp}}},
+      {"unusable product key", {{kKey2, exp}, {kAppPath, sz}}},
+      {"application path", {{kAppPath, exp}}},
+  };
+  for (const Setup& setup : setups) {
+    platform_.keys_.clear();
+    for (const auto& [key, value] : setup.values)
+      platform_.AddValue(key, key == kAppPath ? "Path" : "Install Dir",
+                         value.type, value.data);
+    int result = Check();
+    std::string checked = dir_;
+    platform_.opened_.clear();
+    platform_.registry_log_.clear();
+    char dir[1024] = "stale";
+    bool found = find_install_dir(&platform_, "game.exe", dir, sizeof dir);
+    EXPECT_EQ(result == CHECK_OK, found) << setup.name;
+    if (found) {
+      EXPECT_EQ(checked, dir) << setup.name;
+    }
+    EXPECT_TRUE(platform_.opened_.empty()) << setup.name;
+    EXPECT_FALSE(platform_.registry_log_.empty()) << setup.name;
+  }
+}
+
 }  // namespace
 }  // namespace patcher

@@ -7,5 +7,6 @@
 // Arguments are ignored: a patch is run from its own folder, as it stands.
 int main() {
   std::unique_ptr<patcher::Platform> platform = patcher::CreatePlatform();
+  if (!platform) return 0;  // the user declined before the run began
   return patcher::run_patch(platform.get(), platform->StandardOutput());
 }

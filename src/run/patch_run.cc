@@ -142,6 +142,9 @@ int run_patch(Platform* platform, FILE* out) {
     return -result;
   }
 
+  // Asked after the check, so that a patch that cannot be applied never asks
+  // it, and before the confirmation, which stays the last word.
+  if (!platform->ConfirmGameClosed()) return 0;
   expand_escapes(message, sizeof message);
   if (platform->ShowBox(message, "Warning", kBoxYesNo) != kAnswerYes) return 0;
 

@@ -8,12 +8,13 @@
 namespace patcher {
 
 /// Runs one patch from the working directory: prints the banner to `out`,
-/// checks the patch, asks for confirmation and on Yes copies every entry of
-/// the list into the installation directory, one progress line each on
-/// `out`. Errors and the outcome are shown in boxes. Returns the exit
-/// status: 0 when every copy succeeded or the user answered No, 1 when a
-/// copy failed (or the list could not be read again), and minus the check's
-/// result when the check failed.
+/// checks the patch, lets the platform warn that the game may be running
+/// (Platform::ConfirmGameClosed), asks for confirmation and on Yes copies
+/// every entry of the list into the installation directory, one progress
+/// line each on `out`. Errors and the outcome are shown in boxes. Returns the
+/// exit status: 0 when every copy succeeded or the user answered No (to the
+/// warning or the confirmation), 1 when a copy failed (or the list could not
+/// be read again), and minus the check's result when the check failed.
 int run_patch(Platform* platform, FILE* out);
 
 }  // namespace patcher

@@ -93,6 +93,53 @@ TEST_F(PatchRunTest, FailedChecksShowOneErrorAndReturnMinusTheResult) {
   EXPECT_TRUE(platform_.copies_.empty());
 }
 
+// The platform's warning that the game may be running comes after a check
+// that passed and before the confirmation; anything but Yes ends the run as
+// No does.
+TEST_F(PatchRunTest, GameRunningWarningComesBetweenCheckAndConfirmation) {
+  const std::string warning =
+      std::string("Warning|") + FakePlatform::kGameRunningText;
+  const std::string question =
+      "Warning|Replace the files?\nThis cannot be undone.";
+  struct Case {
+    std::vector<int> answers;
+    int status;
+    std::vector<std::string> boxes;
+    size_t copies;
+  };
+  const Case cases[] = {
+      {{kAnswerNo}, 0, {warning}, 0},
+      {{-1}, 0, {warning}, 0},
+      {{kAnswerYes, kAnswerNo}, 0, {warning, question}, 0},
+      {{kAnswerYes, kAnswerYes},
+       0,
+       {warning, question, "Success|Patch successful"},
+       2},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    platform_.game_running_ = true;
+    platform_.answers_ = c.answers;
+    platform_.boxes_.clear();
+    platform_.copies_.clear();
+    EXPECT_EQ(c.status, Run());
+    EXPECT_EQ(c.boxes, BoxLines(platform_));
+    EXPECT_EQ(c.copies, platform_.copies_.size());
+    if (c.copies == 0) {
+      EXPECT_EQ(kBanner, output_);
+    }
+  }
+
+  // A patch that cannot be applied never warns.
+  platform_.boxes_.clear();
+  platform_.files_.erase("b.mix");
+  EXPECT_EQ(-2, Run());
+  EXPECT_EQ(std::vector<std::string>(
+                {"Error|Verification failed.  Missing required patching "
+                 "files."}),
+            BoxLines(platform_));
+}
+
 TEST_F(PatchRunTest, FailedCopiesAreReportedAndThePassGoesOn) {
   std::string list = "msg\nexe\n";
   for (int i = 1; i <= 5; ++i) {

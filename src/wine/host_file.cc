@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -116,6 +117,25 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
     return nullptr;
   }
   return file;
+}
+
+bool ReadSmallHostFile(const std::string& host_path, size_t limit,
+                       std::string* text) {
+  ScopedFd fd(open(host_path.c_str(),
+                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  text->clear();
+  char buf[64 * 1024];
+  while (text->size() < limit) {
+    ssize_t n = read(fd.get(), buf, std::min(sizeof buf, limit - text->size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    text->append(buf, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 }  // namespace patcher

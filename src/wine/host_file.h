@@ -1,6 +1,6 @@
 // Files in a Wine prefix as a Windows program sees them through Wine: their
 // attributes, read from and written to the permission bits as Wine does it,
-// and opening them for reading.
+// and opening them for reading; and reading small files around it whole.
 
 #ifndef PATCHER_WINE_HOST_FILE_H_
 #define PATCHER_WINE_HOST_FILE_H_
@@ -36,6 +36,13 @@ bool SetHostAttributes(const std::string& host_path, uint32_t attributes,
 /// and the reason.
 std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
                                         std::string* error);
+
+/// Reads the first `limit` bytes (or fewer) of the regular file `host_path`
+/// into `*text`, as for a small configuration file: opened without waiting
+/// (a FIFO in its place is refused, not waited on). Returns false when it
+/// cannot be opened or read or is not a regular file.
+bool ReadSmallHostFile(const std::string& host_path, size_t limit,
+                       std::string* text);
 
 /// Returns the process's umask, read once, without changing it.
 mode_t ProcessUmask();

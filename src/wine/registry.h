@@ -35,6 +35,14 @@ struct WineKey {
 /// opened.
 using RegistryOpener = std::function<std::unique_ptr<InputFile>()>;
 
+/// What lookups in one registry file have learnt that later lookups in the
+/// same file can use: keys (as component lists) that the file holds nothing
+/// at or below. Good while the file stays as it was; keep one per file for
+/// the moments of one lookup or one run.
+struct WineLookupMemo {
+  std::vector<std::vector<std::string>> absent;
+};
+
 /// Looks up HKEY_LOCAL_MACHINE\`path` in the system.reg text that `open`
 /// yields, as a 32-bit Windows program sees it: in a 64-bit prefix
 /// `Software\...` is read from `Software\Wow6432Node\...`, and `#link` keys on
@@ -43,21 +51,30 @@ using RegistryOpener = std::function<std::unique_ptr<InputFile>()>;
 /// has no values); false when it does not, when a link on the way is broken
 /// or loops, or when the file is missing or not a Wine registry file.
 ///
-/// Each pass streams the file once and stops after the wanted key; only the
-/// key and its ancestors are parsed beyond their key line. A value that
-/// cannot be parsed (an unterminated string, a malformed type, a hex list cut
-/// off after a trailing `\`) is left out, and so are the values of one key
-/// beyond 8 MiB in total. A read error counts as the end of the file.
+/// Each pass streams the file once and stops after the wanted key, or at the
+/// first key line that comes after every key on the wanted key's path in the
+/// order Wine writes keys in (depth first, names sorted ignoring case): a
+/// key written out of that order, as only a hand-edited file has it, may not
+/// be found. Only the key and its ancestors are parsed beyond their key
+/// line. A value that cannot be parsed (an unterminated string, a malformed
+/// type, a hex list cut off after a trailing `\`) is left out, and so are
+/// the values of one key beyond 8 MiB in total. A read error counts as the
+/// end of the file.
+///
+/// With a `memo`, a lookup that does not find its key records the part of
+/// its path that the file holds nothing below, and a later lookup at or
+/// below a recorded part returns false after reading only the file's header.
 bool LookupWineKey(const RegistryOpener& open, const std::string& path,
-                   WineKey* key);
+                   WineKey* key, WineLookupMemo* memo = nullptr);
 
 /// Opens HKEY_LOCAL_MACHINE\`path` (in the ANSI code page of `text`) from
-/// the registry file that `open` yields, as LookupWineKey finds it, for
-/// queries in that code page. Returns null when it is not found. `text`
-/// must outlive the key.
+/// the registry file that `open` yields, as LookupWineKey finds it (sharing
+/// `memo` when not null), for queries in that code page. Returns null when
+/// it is not found. `text` must outlive the key.
 std::unique_ptr<RegistryKey> OpenWineKey(const RegistryOpener& open,
                                          const std::string& path,
-                                         AnsiText* text);
+                                         AnsiText* text,
+                                         WineLookupMemo* memo = nullptr);
 
 /// Reads value `name` (case-insensitive; the last one when a name repeats) of
 /// `key` as RegQueryValueExA does, with the contract of RegistryKey::Query in

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 
 #include "test_util.h"
 
@@ -12,8 +13,9 @@ namespace {
 /// Counts the bytes handed out by the file it wraps.
 class CountingInputFile : public InputFile {
  public:
-  CountingInputFile(std::string data, size_t* count)
-      : file_(std::move(data)), count_(count) {}
+  CountingInputFile(std::string data, size_t* count,
+                    size_t chunk = std::numeric_limits<size_t>::max())
+      : file_(std::move(data), chunk), count_(count) {}
   long Read(char* buf, size_t size) override {
     long n = file_.Read(buf, size);
     if (n > 0) *count_ += n;
@@ -369,6 +371,114 @@ TEST(WineRegistryTest, ReadsOnlyUpToTheKey) {
   ASSERT_TRUE(LookupWineKey(open, "A", &key));
   EXPECT_EQ(std::string("1\0", 2), Get(key, "v"));
   EXPECT_LE(count, 128u * 1024);
+}
+
+}  // namespace
+}  // namespace patcher
+
+namespace patcher {
+namespace {
+
+/// Key lines in the order Wine 8 wrote them, each holding "v" = its name.
+const char* const kWineOrder[] = {
+    "A b", "A0", "A^", "A_b", "a`", "Aa", "Ab", "Ab\\x", "AB c", "AZ", "A~",
+};
+
+/// `text` with each backslash doubled, as Wine writes names.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? "\\\\" : std::string(1, c);
+  return out;
+}
+
+std::string SortedKeys(const char* parent) {
+  std::string text = Prefix("");
+  for (const char* name : kWineOrder) {
+    std::string line = std::string(parent) + "\\" + name;
+    text += "\n[" + Escaped(line) + "] 1\n\"v\"=\"" + Escaped(name) + "\"\n";
+  }
+  return text;
+}
+
+TEST(WineRegistryOrderTest, EveryKeyIsFoundInWineOrder) {
+  // The lookup stops at the first key line that comes after the wanted key:
+  // a wrong idea of Wine's order (upper-case folding, the separator as a
+  // character) would stop before keys that are there.
+  std::string text = SortedKeys("Software\\Zq");
+  for (const char* name : kWineOrder) {
+    std::string path = std::string("software\\ZQ\\") + name;
+    EXPECT_EQ(name, Find(text, path, "v")) << path;
+  }
+  EXPECT_EQ("<no key>", Find(text, "Software\\Zq\\A", "v"));
+  EXPECT_EQ("<no key>", Find(text, "Software\\Zq\\Ab\\y", "v"));
+}
+
+TEST(WineRegistryOrderTest, LookupStopsOnceItHasPassedTheKey) {
+  // The wanted key, "v"="w", follows a key line that Wine's order puts
+  // after it (so the lookup stops there) or not, or that does not tell.
+  struct Case {
+    const char* line;
+    const char* want;
+    bool found;
+  };
+  const Case cases[] = {
+      {"[A\\\\D] 1", "A\\C", false},
+      {"[A\\\\Bc] 1", "A\\B", false},  // a longer name comes later
+      {"[A\\\\Bc] 1", "A\\B\\D", false},
+      {"[A\\\\Ba] 1", "A\\B_", false},  // '_' comes before letters
+      {"[A\\\\b_] 1", "A\\Ba", true},
+      {"[A\\\\Ba] 1", "A\\BB\\C", true},  // a sibling that comes before
+      {"[A\\\\B] 1", "A\\B\\C", true},    // below it comes later
+      {"[A\\\\Caf\\x00e9] 1", "A\\Cafe", true},  // non-ASCII: no telling
+      {"[A\\\\\\[x] 1", "A\\B", true},           // an escape: no telling
+      {"[A\\\\B", "A\\A", true},                 // no key line
+  };
+  for (const Case& c : cases) {
+    std::string text = Prefix("") + c.line + "\n\n[" + Escaped(c.want) +
+                       "] 1\n\"v\"=\"w\"\n";
+    EXPECT_EQ(c.found ? "w" : "<no key>", Find(text, c.want, "v"))
+        << c.line << " " << c.want;
+  }
+}
+
+TEST(WineRegistryOrderTest, MemoSkipsWhatTheFileDoesNotHold) {
+  std::string text = Prefix("") + "\n[Software\\\\Other] 1\n\"v\"=\"" +
+                     std::string(10000, 'o') + "\"\n" +
+                     "\n[Software\\\\Quelvar\\\\Torvane 2000] 1\n\"v\"=\"t\"\n";
+  size_t count = 0;
+  RegistryOpener open = [&] {
+    return std::make_unique<CountingInputFile>(text, &count, 4096);
+  };
+  WineLookupMemo memo;
+  struct Step {
+    const char* path;
+    bool found;
+    bool header_only;
+  };
+  const Step steps[] = {
+      // Stops at Torvane 2000, which begins with Software\Quelvar too.
+      {"Software\\Quelvar\\Alpha", false, false},
+      {"Software\\Quelvar\\Torvane", false, false},
+      {"Software\\QUELVAR\\torvane\\Sub", false, true},  // recorded above
+      {"Software\\Quelvar\\Torvane 2000", true, false},
+      {"Software\\Zed\\A", false, false},
+      {"Software\\Zed\\B", false, true},
+      {"Software\\Other", true, false},
+      {"Software\\Quelvar", true, false},
+  };
+  for (const Step& step : steps) {
+    count = 0;
+    WineKey key;
+    EXPECT_EQ(step.found, LookupWineKey(open, step.path, &key, &memo))
+        << step.path;
+    EXPECT_EQ(step.header_only, count <= 4096) << step.path << " " << count;
+  }
+  ASSERT_EQ(3u, memo.absent.size());
+  EXPECT_EQ(std::vector<std::string>({"Software", "Quelvar", "Alpha"}),
+            memo.absent[0]);
+  EXPECT_EQ(std::vector<std::string>({"Software", "Quelvar", "Torvane"}),
+            memo.absent[1]);
+  EXPECT_EQ(std::vector<std::string>({"Software", "Zed"}), memo.absent[2]);
 }
 
 }  // namespace

@@ -1,0 +1,54 @@
+// What the Linux build says and asks about the prefix it patches: which of
+// the prefixes found holds the game when none is named, and the warning
+// when programs run in the prefix.
+
+#ifndef PATCHER_WINE_DISCOVERY_H_
+#define PATCHER_WINE_DISCOVERY_H_
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "text/ansi_text.h"
+#include "wine/prefix_search.h"
+
+namespace patcher {
+
+/// Looks the game up in the prefix `prefix` as the run would. Returns true
+/// with `*install_dir` set (as the registry stores it) when the lookup
+/// succeeds and that directory exists in the prefix.
+using GameLocator =
+    std::function<bool(const std::string& prefix, std::string* install_dir)>;
+
+/// Chooses the prefix to patch when none is named, among `candidates`:
+/// those where `locate` finds the game. With none, the run goes on with
+/// `fallback`, and `err` says how many prefixes were searched and how to
+/// name one. With one, `err` says which (`patcher: found the game in the
+/// Wine prefix <path>`). With several, the user chooses in Yes/No boxes
+/// captioned "Warning" shown with `boxes`, one per prefix, the one whose
+/// system.reg changed last first; the first Yes chooses (a Steam prefix
+/// shows its game's name after its path). Box texts are in the ANSI code
+/// page, as `install_dir` is: the host's paths and the game's name, which
+/// are UTF-8, are converted with `box_text` (or taken as they are when it
+/// is null). Returns true with `*chosen` set; false when the user answered
+/// No to every box.
+bool ChoosePrefix(const std::vector<PrefixCandidate>& candidates,
+                  const GameLocator& locate, const std::string& fallback,
+                  Platform* boxes, AnsiText* box_text, FILE* err,
+                  std::string* chosen);
+
+/// Warns, in a Yes/No box captioned "Warning" shown with `boxes`, when
+/// `server_runs` tells that programs run in the prefix at `prefix`. Returns
+/// false when the user answered anything but Yes; true when nothing runs
+/// there or the answer was Yes. The path is converted for the box with
+/// `box_text`, as ChoosePrefix converts it.
+bool ConfirmPrefixIdle(
+    const std::string& prefix,
+    const std::function<bool(const std::string&)>& server_runs, Platform* boxes,
+    AnsiText* box_text);
+
+}  // namespace patcher
+
+#endif  // PATCHER_WINE_DISCOVERY_H_

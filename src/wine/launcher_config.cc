@@ -1,0 +1,303 @@
+#include "wine/launcher_config.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/text.h"
+#include "wine/vdf.h"
+
+namespace patcher {
+
+namespace {
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+/// Reads `digits` hex digits at `text[pos]`. Returns false when there are
+/// fewer.
+bool ReadHex(std::string_view text, size_t pos, int digits, uint32_t* value) {
+  if (pos + digits > text.size()) return false;
+  *value = 0;
+  for (int i = 0; i < digits; ++i) {
+    int d = HexValue(text[pos + i]);
+    if (d < 0) return false;
+    *value = *value * 16 + d;
+  }
+  return true;
+}
+
+/// Appends a code point read from an escape; one that UTF-8 cannot hold
+/// becomes the replacement character.
+void AppendCodePoint(uint32_t cp, std::string* out) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    cp = kReplacementCharacter;
+  AppendUtf8(cp, out);
+}
+
+// --- YAML, the block style launchers write.
+
+/// One line of YAML: its indentation and its text after it, without a
+/// trailing carriage return.
+struct YamlLine {
+  size_t indent;
+  std::string_view text;
+};
+
+std::vector<YamlLine> SplitYamlLines(std::string_view yaml) {
+  std::vector<YamlLine> lines;
+  size_t pos = 0;
+  while (pos < yaml.size()) {
+    size_t end = yaml.find('\n', pos);
+    if (end == std::string_view::npos) end = yaml.size();
+    std::string_view line = yaml.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t indent = line.find_first_not_of(' ');
+    if (indent == std::string_view::npos) indent = line.size();
+    lines.push_back(YamlLine{indent, line.substr(indent)});
+    pos = end + 1;
+  }
+  return lines;
+}
+
+/// True for a line that holds nothing but blanks or a comment.
+bool IsBlankYaml(const YamlLine& line) {
+  size_t first = line.text.find_first_not_of(" \t");
+  return first == std::string_view::npos || line.text[first] == '#';
+}
+
+/// When `line` is `key:` followed by a blank or its end, sets `*rest` to
+/// what follows the colon and returns true.
+bool IsYamlKey(std::string_view line, std::string_view key,
+               std::string_view* rest) {
+  if (line.size() <= key.size() || line.substr(0, key.size()) != key ||
+      line[key.size()] != ':')
+    return false;
+  *rest = line.substr(key.size() + 1);
+  return rest->empty() || (*rest)[0] == ' ' || (*rest)[0] == '\t';
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::string_view();
+  size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last + 1 - first);
+}
+
+/// Reads a quoted scalar that starts at `value[0]` (its quote) and may go on
+/// over `more` lines, joined by blanks. Returns false when it does not end.
+bool ReadQuotedYaml(std::string_view value,
+                    const std::vector<std::string_view>& more,
+                    std::string* out) {
+  const char quote = value[0];
+  std::string_view text = value.substr(1);
+  size_t line = 0;
+  for (;;) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      char c = text[i];
+      if (c == quote) {
+        if (quote == '\'' && i + 1 < text.size() && text[i + 1] == '\'') {
+          *out += '\'';
+          ++i;
+          continue;
+        }
+        return true;
+      }
+      if (quote == '"' && c == '\\' && i + 1 < text.size()) {
+        char e = text[++i];
+        uint32_t cp;
+        int digits = e == 'x' ? 2 : e == 'u' ? 4 : e == 'U' ? 8 : 0;
+        if (digits > 0) {
+          if (!ReadHex(text, i + 1, digits, &cp)) return false;
+          AppendCodePoint(cp, out);
+          i += digits;
+          continue;
+        }
+        static const char kFrom[] = "0abtnvfre";
+        static const char kTo[] = "\0\a\b\t\n\v\f\r\x1b";
+        size_t k = std::string_view(kFrom, sizeof kFrom - 1).find(e);
+        *out += k != std::string_view::npos ? kTo[k] : e;
+        continue;
+      }
+      *out += c;
+    }
+    if (line == more.size()) return false;
+    text = TrimBlanks(more[line++]);
+    *out += ' ';
+  }
+}
+
+// --- JSON, read only for the text values of members of one name.
+
+/// Reads a JSON string whose opening quote is at `json[*pos]`, leaving
+/// `*pos` after its closing quote. Returns false when it does not end.
+bool ReadJsonString(std::string_view json, size_t* pos, std::string* out) {
+  out->clear();
+  Utf16Decoder units;
+  uint32_t cps[2];
+  auto flush = [&] {
+    if (units.Finish(cps)) AppendUtf8(cps[0], out);
+  };
+  for (size_t i = *pos + 1; i < json.size(); ++i) {
+    char c = json[i];
+    if (c == '"') {
+      flush();
+      *pos = i + 1;
+      return true;
+    }
+    if (c != '\\') {
+      flush();
+      *out += c;
+      continue;
+    }
+    if (++i == json.size()) return false;
+    char e = json[i];
+    uint32_t unit;
+    if (e == 'u' && ReadHex(json, i + 1, 4, &unit)) {
+      for (int k = 0, n = units.Put(static_cast<uint16_t>(unit), cps); k < n;
+           ++k)
+        AppendUtf8(cps[k], out);
+      i += 4;
+      continue;
+    }
+    flush();
+    static const char kFrom[] = "bfnrt";
+    static const char kTo[] = "\b\f\n\r\t";
+    size_t k = std::string_view(kFrom).find(e);
+    *out += k != std::string_view::npos ? kTo[k] : e;
+  }
+  return false;
+}
+
+size_t SkipJsonSpace(std::string_view json, size_t pos) {
+  while (pos < json.size() && (json[pos] == ' ' || json[pos] == '\t' ||
+                               json[pos] == '\n' || json[pos] == '\r'))
+    ++pos;
+  return pos;
+}
+
+}  // namespace
+
+std::vector<std::string> SteamLibraryFolders(std::string_view vdf) {
+  VdfNode root;
+  ParseVdf(vdf, &root);
+  std::vector<std::string> folders;
+  const VdfNode* list = FindVdfChild(root, "libraryfolders");
+  if (!list || !list->section) return folders;
+  for (const VdfNode& entry : list->children) {
+    std::string folder;
+    if (entry.section) {
+      const VdfNode* path = FindVdfChild(entry, "path");
+      if (path && !path->section) folder = path->value;
+    } else if (IsDigits(entry.key)) {
+      folder = entry.value;
+    }
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  return folders;
+}
+
+std::string SteamAppName(std::string_view acf) {
+  VdfNode root;
+  ParseVdf(acf, &root);
+  const VdfNode* state = FindVdfChild(root, "AppState");
+  const VdfNode* name = state ? FindVdfChild(*state, "name") : nullptr;
+  return name && !name->section ? name->value : std::string();
+}
+
+std::string YamlValue(std::string_view yaml, std::string_view section,
+                      std::string_view key) {
+  std::vector<YamlLine> lines = SplitYamlLines(yaml);
+  size_t i = 0;
+  size_t indent = 0;  // of the section's keys
+  if (!section.empty()) {
+    std::string_view rest;
+    while (i < lines.size() &&
+           !(lines[i].indent == 0 && IsYamlKey(lines[i].text, section, &rest) &&
+             (TrimBlanks(rest).empty() || TrimBlanks(rest)[0] == '#')))
+      ++i;
+    // The section's keys are indented as its first line is.
+    for (++i; i < lines.size() && IsBlankYaml(lines[i]); ++i) {
+    }
+    if (i >= lines.size() || lines[i].indent == 0) return std::string();
+    indent = lines[i].indent;
+  }
+  for (; i < lines.size(); ++i) {
+    if (IsBlankYaml(lines[i])) continue;
+    if (lines[i].indent < indent) break;  // the section ended
+    std::string_view rest;
+    if (lines[i].indent != indent || !IsYamlKey(lines[i].text, key, &rest))
+      continue;
+    // Lines indented deeper than the key continue its value.
+    std::vector<std::string_view> more;
+    for (size_t j = i + 1; j < lines.size() && (lines[j].text.empty() ||
+                                                lines[j].indent > indent);
+         ++j)
+      more.push_back(lines[j].text);
+    while (!more.empty() && TrimBlanks(more.back()).empty()) more.pop_back();
+    std::string_view value = TrimBlanks(rest);
+    std::string out;
+    if (!value.empty() && (value[0] == '"' || value[0] == '\'')) {
+      return ReadQuotedYaml(value, more, &out) ? out : std::string();
+    }
+    // Nothing on the line (a nested block), a comment, a block scalar, an
+    // anchor, alias, tag or flow collection: not a text read here.
+    if (value.empty() ||
+        std::string_view("#|>&*!{[").find(value[0]) != std::string_view::npos)
+      return std::string();
+    // A plain value ends at a comment; its continuation lines join with
+    // blanks.
+    auto plain = [](std::string_view text) {
+      size_t comment = text.find(" #");
+      return TrimBlanks(text.substr(0, comment));
+    };
+    out = std::string(plain(value));
+    for (std::string_view line : more) {
+      if (line.empty() || line[0] == '#') break;
+      out += ' ';
+      out += plain(line);
+    }
+    return out;
+  }
+  return std::string();
+}
+
+std::string LutrisPrefix(std::string_view yaml) {
+  return YamlValue(yaml, "game", "prefix");
+}
+
+std::string BottlesPlaceholderPath(std::string_view yaml) {
+  return YamlValue(yaml, "", "Path");
+}
+
+std::vector<std::string> HeroicWinePrefixes(std::string_view json) {
+  std::vector<std::string> prefixes;
+  std::string name, value;
+  size_t pos = 0;
+  while ((pos = json.find('"', pos)) != std::string_view::npos) {
+    if (!ReadJsonString(json, &pos, &name)) break;
+    pos = SkipJsonSpace(json, pos);
+    if (pos >= json.size() || json[pos] != ':') continue;  // not a name
+    pos = SkipJsonSpace(json, pos + 1);
+    if (name != "winePrefix" || pos >= json.size() || json[pos] != '"')
+      continue;
+    if (!ReadJsonString(json, &pos, &value)) break;
+    if (!value.empty()) prefixes.push_back(value);
+  }
+  return prefixes;
+}
+
+}  // namespace patcher
