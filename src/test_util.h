@@ -117,6 +117,7 @@ class FakePlatform : public Platform {
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override;
   void AnnounceCopy(const char* source, const char* dest) override;
+  void PlanCopy(const char* source) override;
 
   // What the test sets up.
   std::map<std::string, std::string> files_;    // path -> contents
@@ -135,6 +136,7 @@ class FakePlatform : public Platform {
   // Every AnnounceCopy and CopyOver in call order: "announce S -> D",
   // "copy S -> D".
   std::vector<std::string> copy_calls_;
+  std::vector<std::string> planned_;  // every PlanCopy source, in order
 
  private:
   class FakeKey;
