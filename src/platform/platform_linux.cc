@@ -1,9 +1,11 @@
 // The platform of a Linux host on which the game lives in a Wine or Proton
 // prefix: HKEY_LOCAL_MACHINE is the prefix's system.reg, Windows paths are
 // mapped into the prefix, and boxes are shown on the console, or as desktop
-// dialogs when started without a terminal.
+// dialogs when started without a terminal; with dialogs, a progress window
+// shows how far the copies are.
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 
 #include "boxes/console_box.h"
 #include "boxes/desktop_dialog.h"
+#include "boxes/progress_window.h"
 #include "platform/platform.h"
 #include "wine/copier.h"
 #include "wine/host_file.h"
@@ -28,7 +31,9 @@ namespace {
 class LinuxPlatform : public Platform {
  public:
   LinuxPlatform(std::string prefix, DesktopDialogs dialogs)
-      : prefix_(std::move(prefix)), dialogs_(std::move(dialogs)) {}
+      : prefix_(std::move(prefix)),
+        dialogs_(std::move(dialogs)),
+        progress_(dialogs_.program(), dialogs_.path()) {}
 
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (prefix_.empty()) return nullptr;
@@ -39,6 +44,7 @@ class LinuxPlatform : public Platform {
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
     fflush(stdout);
+    progress_.Close();  // the next copy opens it again
     int answer;
     if (dialogs_.Show(text, caption, type, &answer)) return answer;
     return ConsoleBox(text, caption, type, stdin, stderr);
@@ -68,14 +74,23 @@ class LinuxPlatform : public Platform {
 
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override {
-    std::string host_source, host_dest;
-    if (!MapToHost(prefix_, source, &host_source) ||
-        !MapToHost(prefix_, dest, &host_dest)) {
-      *error = UnmappableError(host_source.empty() ? source : dest);
-      copier_.Skip();
-      return false;
-    }
-    return copier_.Copy(host_source, host_dest, error);
+    if (!progress_.enabled()) return CopyOne(source, dest, error);
+    progress_.Show(std::string(source) + " -> " + dest, share_.Percent());
+    bool copied = CopyOne(source, dest, error);
+    share_.Done();
+    progress_.SetPercent(share_.Percent());
+    return copied;
+  }
+
+  void PlanCopy(const char* source) override {
+    if (!progress_.enabled()) return;
+    // The sizes are taken now, before the question: a source changed while
+    // it is open only makes the share less exact.
+    std::string host;
+    struct stat st;
+    bool known = MapToHost(prefix_, source, &host) &&
+                 stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    share_.Plan(known ? st.st_size : -1);
   }
 
   void AnnounceCopy(const char* source, const char* dest) override {
@@ -90,12 +105,25 @@ class LinuxPlatform : public Platform {
   }
 
  private:
+  bool CopyOne(const char* source, const char* dest, std::string* error) {
+    std::string host_source, host_dest;
+    if (!MapToHost(prefix_, source, &host_source) ||
+        !MapToHost(prefix_, dest, &host_dest)) {
+      *error = UnmappableError(host_source.empty() ? source : dest);
+      copier_.Skip();
+      return false;
+    }
+    return copier_.Copy(host_source, host_dest, error);
+  }
+
   static std::string UnmappableError(const char* path) {
     return std::string("map(") + path + "): not a path in the prefix";
   }
 
   std::string prefix_;
   DesktopDialogs dialogs_;
+  ProgressWindow progress_;  // shown only when the boxes are dialogs
+  CopyShare share_;          // planned only then, too
   HostCopier copier_;
 };
 
