@@ -288,7 +288,8 @@ else
 $(fed_line a2)
 55
 $(fed_line a3)" "$(cat "$work/fed")"
-  sleep 0.5  # let it draw the last line
+  xdotool mousemove 0 0  # the pointer out of the pictures
+  sleep 0.5               # let it draw the last line
   [ -z "$progress" ] || picture "$progress" "$work/first.png" >/dev/null
   resume
 fi
