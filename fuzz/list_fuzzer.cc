@@ -71,10 +71,12 @@ class FuzzPlatform : public Platform {
     copies_.push_back(Copy{source, dest});
     return true;
   }
+  void PlanCopy(const char* source) override { planned_.push_back(source); }
 
   std::vector<std::string> boxes_;
   std::vector<std::string> opened_;  // every OpenForReading path
   std::vector<Copy> copies_;
+  std::vector<std::string> planned_;  // every PlanCopy source
 
  private:
   const std::string& list_;
@@ -201,6 +203,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                std::string(kInstallDir) + "\\" + line.substr(comma + 1));
   }
   FUZZ_CHECK(copied == platform.copies_.size());
+  // The check planned exactly the copies that the copy pass made.
+  FUZZ_CHECK(platform.planned_.size() == copied);
+  for (size_t i = 0; i < copied; ++i)
+    FUZZ_CHECK(platform.planned_[i] == platform.copies_[i].source);
   FUZZ_CHECK(platform.boxes_.size() == errors + 2);
   FUZZ_CHECK(platform.boxes_.back() ==
              (errors ? "Failed|Patch failed." : "Success|Patch successful"));

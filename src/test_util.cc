@@ -187,6 +187,10 @@ void FakePlatform::AnnounceCopy(const char* source, const char* dest) {
   copy_calls_.push_back(std::string("announce ") + source + " -> " + dest);
 }
 
+void FakePlatform::PlanCopy(const char* source) {
+  planned_.push_back(source);
+}
+
 std::vector<std::string> BoxLines(const FakePlatform& platform) {
   std::vector<std::string> lines;
   for (const FakePlatform::Box& box : platform.boxes_)

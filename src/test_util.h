@@ -223,6 +223,7 @@ class FakePlatform : public Platform {
   /// the text kGameRunningText, answered from answers_.
   bool ConfirmGameClosed() override;
   static constexpr const char* kGameRunningText = "The game is running.";
+  void PlanCopy(const char* source) override;
 
   // What the test sets up.
   std::map<std::string, std::string> files_;    // path -> contents
@@ -242,6 +243,7 @@ class FakePlatform : public Platform {
   // Every AnnounceCopy and CopyOver in call order: "announce S -> D",
   // "copy S -> D".
   std::vector<std::string> copy_calls_;
+  std::vector<std::string> planned_;  // every PlanCopy source, in order
 
  private:
   class FakeKey;

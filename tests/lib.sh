@@ -136,9 +136,11 @@ can_switch_user() { command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; }
 # --- start_xvfb: a screen of our own for the rest of the suite; exports
 # DISPLAY. -displayfd picks a free display number and writes it once the
 # server accepts clients; -fbdir keeps the screen's pixels in
-# $work/Xvfb_screen0, for pictures.
+# $work/Xvfb_screen0, for pictures. -noreset: by default the server resets
+# whenever its last client leaves (each xdotool run, a closed dialog), and a
+# dialog that connects meanwhile fails with "cannot open display".
 start_xvfb() {
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 -fbdir "$work" \
+  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 -fbdir "$work" \
     3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   at_exit stop_xvfb

@@ -7,7 +7,8 @@
 # Usage: tools/install_deps.sh [--check] [GROUP|PACKAGE...]   (default: basics)
 #   basics      build the program and run its tests (ctest --preset ci; the
 #               suite of a real Wine prefix also needs the group wine)
-#   desktop     the desktop dialog suite: a screen, dialogs, their pictures
+#   desktop     the desktop dialog suite: a screen, dialogs, their pictures,
+#               and strace to slow the copies down while it looks
 #   windows     cross-build patcher.exe (cmake --preset windows)
 #   wine        run patcher.exe under Wine (ctest --preset windows)
 #   fuzz        build and run the fuzz targets (tools/fuzz.sh)
@@ -35,6 +36,7 @@ declare -A shows=(
   [zenity]=zenity
   [xdotool]=xdotool
   [netpbm]=xwdtopnm
+  [strace]=strace
   [g++-mingw-w64-x86-64]=x86_64-w64-mingw32-g++
   [wine64]='wine64|/usr/lib/wine/wine64'
   [fonts-wine]=/usr/share/wine/fonts/tahoma.ttf
@@ -48,7 +50,7 @@ declare -A shows=(
 )
 declare -A groups=(
   [basics]="make cmake g++ libgtest-dev strace"
-  [desktop]="xvfb zenity xdotool netpbm"
+  [desktop]="xvfb zenity xdotool netpbm strace"
   [windows]="make cmake g++-mingw-w64-x86-64"
   [wine]="wine64 fonts-wine xvfb"
   [fuzz]="make cmake clang libclang-rt-dev"

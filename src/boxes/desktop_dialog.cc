@@ -28,8 +28,8 @@ namespace {
 
 bool IsSet(const char* value) { return value && *value; }
 
-// Text for kdialog, whose labels take rich text when it looks like markup:
-// always rich text, with every character escaped and white space kept.
+}  // namespace
+
 std::string RichTextLiteral(const std::string& text) {
   std::string out = "<qt><p style=\"white-space:pre-wrap\">";
   for (char c : text) {
@@ -52,6 +52,8 @@ std::string RichTextLiteral(const std::string& text) {
   }
   return out + "</p></qt>";
 }
+
+namespace {
 
 bool IsErrorCaption(const char* caption) {
   return strcmp(caption, "Error") == 0 || strcmp(caption, "Failed") == 0;
@@ -151,8 +153,9 @@ bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang) {
          lower.find("utf8") != std::string::npos;
 }
 
-int RunDialogProgram(const std::string& path,
-                     const std::vector<std::string>& args) {
+pid_t StartDialogProgram(const std::string& path,
+                         const std::vector<std::string>& args, int input_fd,
+                         int output_fd) {
   std::vector<char*> argv;
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
@@ -173,19 +176,33 @@ int RunDialogProgram(const std::string& path,
 
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  if (input_fd >= 0) posix_spawn_file_actions_adddup2(&actions, input_fd, 0);
   // The dialog's own output must not mix with the program's lines.
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (output_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, output_fd, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid;
   int err = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(),
                         env.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) return -1;
+  return err == 0 ? pid : -1;
+}
+
+int WaitForProgram(pid_t pid) {
   int status;
   while (waitpid(pid, &status, 0) == -1) {
     if (errno != EINTR) return -1;
   }
   return status;
+}
+
+int RunDialogProgram(const std::string& path,
+                     const std::vector<std::string>& args) {
+  pid_t pid = StartDialogProgram(path, args);
+  return pid == -1 ? -1 : WaitForProgram(pid);
 }
 
 DesktopDialogs DesktopDialogs::FromEnvironment() {

@@ -4,6 +4,8 @@
 #ifndef PATCHER_BOXES_DESKTOP_DIALOG_H_
 #define PATCHER_BOXES_DESKTOP_DIALOG_H_
 
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +60,11 @@ std::vector<std::string> DialogArguments(DialogProgram program,
                                          const char* text, const char* caption,
                                          BoxType type);
 
+/// Returns the UTF-8 `text` as rich text that kdialog shows literally: its
+/// labels take rich text when a text looks like markup, so every text is
+/// made rich text, with markup characters escaped and white space kept.
+std::string RichTextLiteral(const std::string& text);
+
 /// Reads a dialog program's wait status. Returns true with `*answer` set
 /// when the dialog was answered: exit status 0 is Yes (or OK), 1 is No or
 /// a closed window (OK for an OK box). Returns false for any other status
@@ -69,11 +76,22 @@ bool AnswerFromStatus(int wait_status, BoxType type, int* answer);
 /// one set and not empty) name reads text as UTF-8.
 bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang);
 
-/// Runs `path` with `args` (args[0] is its name) without a shell, its
-/// standard output and error sent to /dev/null, and waits for it. The
-/// dialog's texts are UTF-8: where the locale does not read UTF-8, the
-/// program runs with LC_ALL=C.UTF-8. Returns its wait status, or -1 when it
-/// could not be started.
+/// Starts `path` with `args` (args[0] is its name) without a shell and
+/// returns at once. Its standard input is `input_fd` (when -1, this
+/// process's own), its standard output `output_fd` (when -1, /dev/null), its
+/// standard error /dev/null. The dialog's texts are UTF-8: where the locale
+/// does not read UTF-8, the program runs with LC_ALL=C.UTF-8. Returns its
+/// process id, or -1 when it could not be started.
+pid_t StartDialogProgram(const std::string& path,
+                         const std::vector<std::string>& args,
+                         int input_fd = -1, int output_fd = -1);
+
+/// Waits for the child `pid` to end. Returns its wait status, or -1 when
+/// there is no such child.
+int WaitForProgram(pid_t pid);
+
+/// Runs `path` with `args` as StartDialogProgram starts it and waits for it.
+/// Returns its wait status, or -1 when it could not be started.
 int RunDialogProgram(const std::string& path,
                      const std::vector<std::string>& args);
 
@@ -97,6 +115,7 @@ class DesktopDialogs {
             int* answer) const;
 
   DialogProgram program() const { return program_; }
+  const std::string& path() const { return path_; }
 
  private:
   DialogProgram program_;

@@ -130,6 +130,16 @@ class Platform {
   /// nothing to warn of or the user answered Yes. The default warns of
   /// nothing.
   virtual bool ConfirmGameClosed() { return true; }
+
+  /// Tells the platform, before the question is asked, that the copy pass
+  /// is to copy `source`, after the copies planned before it: the check
+  /// calls it for each entry that names a destination, in list order, and
+  /// the copy pass's CopyOver calls then follow in the same order (unless
+  /// the list was changed in between). It serves only to show how far the
+  /// copy pass has come: nothing it does may change a check, a copy or a
+  /// result, and a question answered No leaves the plan unused. The default
+  /// does nothing.
+  virtual void PlanCopy(const char* source) { (void)source; }
 };
 
 /// Returns the platform of this host. Each platform file defines it. Returns

@@ -1,8 +1,9 @@
 // The platform of a Linux host on which the game lives in a Wine or Proton
 // prefix: HKEY_LOCAL_MACHINE is the prefix's system.reg, Windows paths are
 // mapped into the prefix, and boxes are shown on the console, or as desktop
-// dialogs when started without a terminal. When no prefix is named, the
-// prefix is the one the game is found in, found before the run starts.
+// dialogs when started without a terminal; with dialogs, a progress window
+// shows how far the copies are. When no prefix is named, the prefix is the
+// one the game is found in, found before the run starts.
 
 #include <locale.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include "boxes/console_box.h"
 #include "boxes/console_output.h"
 #include "boxes/desktop_dialog.h"
+#include "boxes/progress_window.h"
 #include "list/patch_list.h"
 #include "platform/platform.h"
 #include "run/check.h"
@@ -59,7 +61,8 @@ class LinuxPlatform : public Platform {
         dialogs_(std::move(dialogs)),
         text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
               [this] { return LoadCaseTable(prefix_); }),
-        utf8_console_(utf8_console) {
+        utf8_console_(utf8_console),
+        progress_(dialogs_.program(), dialogs_.path()) {
     if (utf8_console_) out_ = OpenUtf8Output(&text_, stdout);
     if (out_ == nullptr) out_ = stdout;
   }
@@ -80,6 +83,7 @@ class LinuxPlatform : public Platform {
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
     fflush(out_);
+    progress_.Close();  // the next copy opens it again
     int answer;
     if (dialogs_.program() != DialogProgram::kNone &&
         dialogs_.Show(text_.ToUtf8(text).c_str(), text_.ToUtf8(caption).c_str(),
@@ -114,17 +118,24 @@ class LinuxPlatform : public Platform {
 
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override {
-    std::string host_source, host_dest;
-    if (!MapToHost(prefix_, &text_, source, &host_source) ||
-        !MapToHost(prefix_, &text_, dest, &host_dest)) {
-      *error = UnmappableError(host_source.empty() ? source : dest);
-      copier_.Skip();
-      return false;
-    }
-    bool copied = copier_.Copy(host_source, host_dest, error);
-    for (const std::string& note : copier_.TakeNotes())
-      fprintf(stderr, "patcher: %s\n", note.c_str());
+    if (!progress_.enabled()) return CopyOne(source, dest, error);
+    progress_.Show(text_.ToUtf8(std::string(source) + " -> " + dest),
+                   share_.Percent());
+    bool copied = CopyOne(source, dest, error);
+    share_.Done();
+    progress_.SetPercent(share_.Percent());
     return copied;
+  }
+
+  void PlanCopy(const char* source) override {
+    if (!progress_.enabled()) return;
+    // The sizes are taken now, before the question: a source changed while
+    // it is open only makes the share less exact.
+    std::string host;
+    struct stat st;
+    bool known = MapToHost(prefix_, &text_, source, &host) &&
+                 stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    share_.Plan(known ? st.st_size : -1);
   }
 
   bool ConfirmGameClosed() override {
@@ -174,6 +185,20 @@ class LinuxPlatform : public Platform {
   }
 
  private:
+  bool CopyOne(const char* source, const char* dest, std::string* error) {
+    std::string host_source, host_dest;
+    if (!MapToHost(prefix_, &text_, source, &host_source) ||
+        !MapToHost(prefix_, &text_, dest, &host_dest)) {
+      *error = UnmappableError(host_source.empty() ? source : dest);
+      copier_.Skip();
+      return false;
+    }
+    bool copied = copier_.Copy(host_source, host_dest, error);
+    for (const std::string& note : copier_.TakeNotes())
+      fprintf(stderr, "patcher: %s\n", note.c_str());
+    return copied;
+  }
+
   /// Returns `ansi` as the console shows text.
   std::string ConsoleText(const char* ansi) {
     return utf8_console_ ? text_.ToUtf8(ansi) : std::string(ansi);
@@ -190,7 +215,9 @@ class LinuxPlatform : public Platform {
   DesktopDialogs dialogs_;
   AnsiText text_;  // the text of Windows programs, in the ANSI code page
   bool utf8_console_;
-  FILE* out_ = nullptr;  // the run's lines, for the console
+  FILE* out_ = nullptr;      // the run's lines, for the console
+  ProgressWindow progress_;  // shown only when the boxes are dialogs
+  CopyShare share_;          // planned only then, too
   HostCopier copier_;
   // The lookups of one run share what they learn of system.reg: the keys it
   // does not hold. Wine rewrites the file every 30 s at the most; a run's

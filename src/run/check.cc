@@ -96,6 +96,7 @@ int check_patch(Platform* platform, char* message, size_t message_capacity,
       missing_flag = 1;
       if (missing) missing->push_back(error);
     }
+    if (entry.dest) platform->PlanCopy(entry.source);
   }
   return missing_flag ? CHECK_MISSING_FILES : CHECK_OK;
 }

@@ -36,7 +36,8 @@ bool find_install_dir(Platform* platform, const char* exe_name,
 /// result, or CHECK_OK. Shows and writes nothing; the list is closed again
 /// on return. When `missing` is not null, each source that does not open
 /// adds to it, in list order, the platform's text naming the failed call,
-/// the path and the reason.
+/// the path and the reason. Each entry that names a destination is also
+/// planned with Platform::PlanCopy, in list order.
 int check_patch(Platform* platform, char* message, size_t message_capacity,
                 char* install_dir, size_t install_dir_capacity,
                 std::vector<std::string>* missing = nullptr);

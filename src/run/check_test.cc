@@ -187,5 +187,22 @@ TEST_F(CheckTest, FindInstallDirDecidesAsTheCheck) {
   }
 }
 
+TEST_F(CheckTest, PlansEveryEntryWithADestinationInListOrder) {
+  platform_.AddString(kKey1, "Install Dir", "C:\\Game");
+  platform_.files_["nocomma"] = "x";
+  platform_.files_["move.txt"] =
+      "msg\nexe\nb.mix,x\nnocomma\nmissing,y\n,zz\na.mix,\nab\n";
+  // A missing source is planned all the same: the check fails, and nothing
+  // is copied. An empty source with a destination is an entry too.
+  EXPECT_EQ(CHECK_MISSING_FILES, Check());
+  EXPECT_EQ(std::vector<std::string>({"b.mix", "missing", "", "a.mix"}),
+            platform_.planned_);
+
+  platform_.planned_.clear();
+  platform_.files_["move.txt"] = "msg\nexe\n";
+  EXPECT_EQ(CHECK_OK, Check());
+  EXPECT_TRUE(platform_.planned_.empty());
+}
+
 }  // namespace
 }  // namespace patcher

@@ -224,6 +224,17 @@ TEST_F(PatchRunTest, CopiesAreAnnouncedAheadInListOrder) {
             platform_.copy_calls_);
 }
 
+TEST_F(PatchRunTest, TheCheckPlansTheCopiesThatFollowInTheirOrder) {
+  platform_.files_["nocomma"] = "x";
+  platform_.files_["move.txt"] =
+      "msg\nexe\nb.mix,b.mix\nnocomma\na.mix,Data\\a.mix\n";
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ(std::vector<std::string>({"b.mix", "a.mix"}), platform_.planned_);
+  ASSERT_EQ(2u, platform_.copies_.size());
+  EXPECT_EQ("b.mix", platform_.copies_[0].first);
+  EXPECT_EQ("a.mix", platform_.copies_[1].first);
+}
+
 TEST_F(PatchRunTest, ALongListIsAnnouncedAFewEntriesAhead) {
   std::string list = "msg\nexe\n";
   for (int i = 0; i < 100; ++i) {
