@@ -106,17 +106,13 @@ int Utf16Decoder::Finish(uint32_t* out) {
 }
 
 std::string Utf16LeToUtf8(std::string_view data) {
-  std::string out;
-  Utf16Decoder decoder;
-  uint32_t cps[2];
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
-    uint16_t unit = static_cast<unsigned char>(data[i]) |
-                    static_cast<unsigned char>(data[i + 1]) << 8;
-    for (int k = 0, n = decoder.Put(unit, cps); k < n; ++k)
-      AppendUtf8(cps[k], &out);
+  std::u16string units(data.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] =
+        static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
+                              static_cast<unsigned char>(data[2 * i + 1]) << 8);
   }
-  if (decoder.Finish(cps)) AppendUtf8(cps[0], &out);
-  return out;
+  return Utf16ToUtf8(units);
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
