@@ -17,7 +17,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wine/host_file.h"
@@ -47,10 +50,11 @@ std::string TempName(const std::string& name) {
   static const char kChars[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::atomic<uint64_t> counter{0};
+  static const pid_t pid = getpid();  // a system call each time otherwise
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   uint64_t x = (static_cast<uint64_t>(now.tv_nsec) ^
-                (static_cast<uint64_t>(getpid()) << 32)) +
+                (static_cast<uint64_t>(pid) << 32)) +
                ++counter * 0x9E3779B97F4A7C15ull;
   // 1 + 200 + 9 + 6 characters: within the 255 a name may have.
   std::string temp = "." + name.substr(0, 200) + kTemporaryTag;
@@ -77,6 +81,27 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
          a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Pairs of file systems (source, destination) between which FICLONE failed
+// for want of support: it is not tried again between them, which saves a
+// failing call per file where nothing can be cloned (ext4, tmpfs).
+std::mutex g_clone_mu;
+std::set<std::pair<dev_t, dev_t>>* g_no_clone =
+    new std::set<std::pair<dev_t, dev_t>>;
+
+bool MayClone(dev_t from, dev_t to) {
+  std::lock_guard<std::mutex> lock(g_clone_mu);
+  return g_no_clone->count({from, to}) == 0;
+}
+
+void NoteCloneFailed(dev_t from, dev_t to, int err) {
+  // Other errors (EINVAL on btrfs for files with different checksum flags)
+  // are the file's, not the file system's.
+  if (err != EOPNOTSUPP && err != ENOTTY && err != EXDEV && err != ENOSYS)
+    return;
+  std::lock_guard<std::mutex> lock(g_clone_mu);
+  g_no_clone->emplace(from, to);
 }
 
 /// The largest file this process may write (ulimit -f).
@@ -251,18 +276,33 @@ bool PreparedCopy::Create(bool named_fallback, std::string* error) {
   }
 }
 
-bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
+bool PreparedCopy::CopyData(dev_t out_dev, off_t* copied, std::string* error) {
   // Where the file system can share blocks (btrfs, XFS), a clone copies no
   // data at all: 0.027 s for 1 GiB on XFS. Anywhere else it fails at once,
   // and the copy follows.
-  if (ioctl(out_.get(), FICLONE, in_.get()) == 0) {
-    *copied = source_st_.st_size;
-    return true;
+  if (MayClone(source_st_.st_dev, out_dev)) {
+    if (ioctl(out_.get(), FICLONE, in_.get()) == 0) {
+      *copied = source_st_.st_size;
+      return true;
+    }
+    NoteCloneFailed(source_st_.st_dev, out_dev, errno);
   }
+  // A regular file is copied up to the size fstat gave when it was opened,
+  // so that a small file takes one copy_file_range, not a second one that
+  // finds the end: one call less per file. A file that shrinks meanwhile
+  // ends where its data ends; one that grows is copied as it was. Files
+  // whose size says nothing (0 in /proc) are copied to their end.
+  const off_t size = source_st_.st_size;
+  const bool sized = S_ISREG(source_st_.st_mode) && size > 0;
+  auto left = [&](size_t most) {
+    return sized ? static_cast<size_t>(std::min<off_t>(size - *copied, most))
+                 : most;
+  };
   *copied = 0;
   for (;;) {
-    ssize_t n =
-        copy_file_range(in_.get(), nullptr, out_.get(), nullptr, 1 << 30, 0);
+    if (sized && *copied >= size) return true;
+    ssize_t n = copy_file_range(in_.get(), nullptr, out_.get(), nullptr,
+                                left(1 << 30), 0);
     if (n == 0) return true;
     if (n > 0) *copied += n;
     if (n > 0 || errno == EINTR) continue;
@@ -273,7 +313,8 @@ bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
   }
   char buf[64 * 1024];
   for (;;) {
-    ssize_t n = read(in_.get(), buf, sizeof buf);
+    if (sized && *copied >= size) return true;
+    ssize_t n = read(in_.get(), buf, left(sizeof buf));
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -291,7 +332,9 @@ bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
 
 bool PreparedCopy::Write(bool named_fallback, std::string* error) {
   off_t copied;
-  if (!Create(named_fallback, error) || !CopyData(&copied, error)) return false;
+  if (!Create(named_fallback, error) ||
+      !CopyData(dir_st_.st_dev, &copied, error))
+    return false;
   in_.reset();
   const timespec times[2] = {{0, UTIME_OMIT}, source_st_.st_mtim};
   if (futimens(out_.get(), times) != 0)
@@ -419,7 +462,7 @@ bool PreparedCopy::WriteInPlace(std::string* error) {
     return Fail("fallocate", dest_, errno, error);
 
   off_t copied;
-  if (!CopyData(&copied, error)) return false;
+  if (!CopyData(dest_st_.st_dev, &copied, error)) return false;
   in_.reset();
   if (ftruncate(out_.get(), copied) != 0)
     return Fail("ftruncate", dest_, errno, error);

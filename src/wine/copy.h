@@ -147,7 +147,9 @@ class PreparedCopy {
 
   bool LookAtDest(bool refuse, std::string* error);
   bool Create(bool named_fallback, std::string* error);
-  bool CopyData(off_t* copied, std::string* error);
+  /// Copies the source's data into out_, which is on the file system
+  /// `out_dev`; `*copied` is set to the bytes copied.
+  bool CopyData(dev_t out_dev, off_t* copied, std::string* error);
   Outcome Commit(std::string* error);
   bool WriteInPlace(std::string* error);
   void DropNewFile();
