@@ -3,9 +3,12 @@
 // mapped into the prefix, and boxes are shown on the console, or as desktop
 // dialogs when started without a terminal.
 
+#include <dirent.h>
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -51,7 +54,9 @@ class LinuxPlatform : public Platform {
         dialogs_(std::move(dialogs)),
         text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
               [this] { return LoadCaseTable(prefix_); }),
-        utf8_console_(utf8_console) {
+        utf8_console_(utf8_console),
+        paths_(prefix_, &text_),
+        copier_(&paths_) {
     if (utf8_console_) out_ = OpenUtf8Output(&text_, stdout);
     if (out_ == nullptr) out_ = stdout;
   }
@@ -71,6 +76,11 @@ class LinuxPlatform : public Platform {
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
+    // The user may take their time: what the run knows of the folders is
+    // read anew after the box.
+    paths_.Forget();
+    copier_.ForgetDirs();
+    look_valid_ = false;
     fflush(out_);
     int answer;
     if (dialogs_.program() != DialogProgram::kNone &&
@@ -83,37 +93,55 @@ class LinuxPlatform : public Platform {
   }
 
   uint32_t ReadAttributes(const char* path) override {
+    look_valid_ = false;
     std::string host;
-    if (!MapToHost(prefix_, &text_, path, &host)) return kInvalidAttributes;
-    return HostAttributes(host);
+    if (!paths_.Map(path, &host)) return kInvalidAttributes;
+    struct stat st;
+    bool exists = lstat(host.c_str(), &st) == 0;
+    // The copy that follows takes this look at its destination rather than
+    // looking again: one lstat less per file.
+    if (exists || errno == ENOENT) {
+      look_valid_ = true;
+      look_host_ = host;
+      look_.exists = exists;
+      if (exists) look_.st = st;
+    }
+    return exists ? AttributesOf(host, st) : kInvalidAttributes;
   }
 
   bool WriteAttributes(const char* path, uint32_t attributes) override {
+    look_valid_ = false;
     std::string host, error;
-    return MapToHost(prefix_, &text_, path, &host) &&
+    return paths_.Map(path, &host) &&
            SetHostAttributes(host, attributes, &error);
   }
 
   std::unique_ptr<InputFile> OpenForReading(const char* path,
                                             std::string* error) override {
     std::string host;
-    if (!MapToHost(prefix_, &text_, path, &host)) {
+    unsigned char type;
+    if (!paths_.Map(path, &host, &type)) {
       if (error) *error = UnmappableError(path);
       return nullptr;
     }
-    return OpenHostFile(host, error);
+    // The listing just read tells a regular file: no fstat to refuse a
+    // directory, one call less for each file the check opens.
+    return OpenHostFile(host, error, type == DT_REG);
   }
 
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override {
     std::string host_source, host_dest;
-    if (!MapToHost(prefix_, &text_, source, &host_source) ||
-        !MapToHost(prefix_, &text_, dest, &host_dest)) {
+    if (!paths_.Map(source, &host_source) || !paths_.Map(dest, &host_dest)) {
       *error = UnmappableError(host_source.empty() ? source : dest);
+      look_valid_ = false;
       copier_.Skip();
       return false;
     }
-    bool copied = copier_.Copy(host_source, host_dest, error);
+    const DestLook* look =
+        look_valid_ && look_host_ == host_dest ? &look_ : nullptr;
+    bool copied = copier_.Copy(host_source, host_dest, error, look);
+    look_valid_ = false;
     for (const std::string& note : copier_.TakeNotes())
       fprintf(stderr, "patcher: %s\n", note.c_str());
     return copied;
@@ -122,8 +150,7 @@ class LinuxPlatform : public Platform {
   void AnnounceCopy(const char* source, const char* dest) override {
     std::string host_source, host_dest;
     // A path that cannot be mapped is announced as none; CopyOver reports it.
-    if (!MapToHost(prefix_, &text_, source, &host_source) ||
-        !MapToHost(prefix_, &text_, dest, &host_dest)) {
+    if (!paths_.Map(source, &host_source) || !paths_.Map(dest, &host_dest)) {
       host_source.clear();
       host_dest.clear();
     }
@@ -147,7 +174,12 @@ class LinuxPlatform : public Platform {
   AnsiText text_;  // the text of Windows programs, in the ANSI code page
   bool utf8_console_;
   FILE* out_ = nullptr;  // the run's lines, for the console
+  HostPaths paths_;      // the run's Windows paths on the host
   HostCopier copier_;
+  // The last destination ReadAttributes looked at, for the CopyOver after.
+  bool look_valid_ = false;
+  std::string look_host_;
+  DestLook look_;
 };
 
 /// Returns the home folder that /etc/passwd gives the user, or the empty

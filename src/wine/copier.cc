@@ -1,6 +1,7 @@
 #include "wine/copier.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -24,6 +25,9 @@ namespace {
 constexpr size_t kMaxPending = 64;
 constexpr uint64_t kMaxPendingBytes = 64 << 20;
 
+// Directories kept open at most: those of a batch, and some more.
+constexpr size_t kMaxDirs = 64;
+
 }  // namespace
 
 // A copy announced and not yet made, with its data when written ahead.
@@ -33,10 +37,11 @@ struct HostCopier::Pending {
   std::unique_ptr<PreparedCopy> prepared;  // null unless written ahead
   uint64_t bytes = 0;                      // of data written ahead
   bool flushed = false;
-  int flush_error = 0;  // errno of its flush, or 0
+  int flush_error = 0;     // errno of its flush, or 0
+  bool check_dir = false;  // whether its directory's path is to be checked
 };
 
-HostCopier::HostCopier() = default;
+HostCopier::HostCopier(HostPaths* paths) : paths_(paths) {}
 HostCopier::~HostCopier() = default;
 
 // Writing ahead halves the time of a patch of many small files: 20,000
@@ -52,26 +57,60 @@ void HostCopier::Announce(const std::string& source, const std::string& dest) {
   pending_.push_back(std::move(pending));
 }
 
+std::shared_ptr<const HostDir> HostCopier::DirOf(const std::string& dest) {
+  // Opened once while copies go on rather than once per file: an open, an
+  // fstat and a close saved per file where a folder gets many of them.
+  std::string path = ParentPath(dest);
+  auto it = dirs_.find(path);
+  if (it == dirs_.end()) {
+    std::string error;  // reported by the copy, which tries again
+    std::shared_ptr<const HostDir> dir = OpenHostDir(path, &error);
+    if (!dir) return nullptr;
+    if (dirs_.size() >= kMaxDirs) {
+      auto oldest = dirs_.begin();
+      for (auto i = dirs_.begin(); i != dirs_.end(); ++i) {
+        if (i->second.used < oldest->second.used) oldest = i;
+      }
+      dirs_.erase(oldest);
+    }
+    it = dirs_.emplace(path, OpenDir{std::move(dir), 0}).first;
+  }
+  it->second.used = ++clock_;
+  return it->second.dir;
+}
+
 void HostCopier::WriteAhead(Pending* pending) {
   // Failures are dropped here: Copy() does the whole copy again and reports
-  // what fails then. The destination may still be made writable before.
+  // what fails then. The destination is not looked at: it may still change
+  // before its turn, and a look now would cost every file a call.
   std::string error;
   auto copy = std::make_unique<PreparedCopy>();
-  if (!copy->Open(pending->source, pending->dest, false, &error) ||
-      copy->in_place())
+  if (!copy->Open(pending->source, pending->dest, DirOf(pending->dest), &error))
     return;
   const struct stat& src = copy->source_stat();
   uint64_t size = static_cast<uint64_t>(src.st_size);
   if (!S_ISREG(src.st_mode) || pending_bytes_ + size > kMaxPendingBytes) return;
-  // Files written ahead must never be what leaves a copy without room.
-  struct statvfs fs;
-  if (fstatvfs(copy->dir_fd(), &fs) != 0 ||
-      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize <
-          2 * kMaxPendingBytes + size) {
-    return;
+  // A file beyond the file-size limit (ulimit -f) fails, or kills the
+  // process, when written: at its own turn, and in place before the old
+  // data is touched, not ahead of the copies before it.
+  if (size_limit_ < 0) size_limit_ = FileSizeLimit();
+  if (size > static_cast<uint64_t>(size_limit_)) return;
+  // Files written ahead must never be what leaves a copy without room. The
+  // free space is looked at once per batch: what the batch writes ahead is
+  // counted off it.
+  dev_t dev = copy->dir_stat().st_dev;
+  auto room = room_.find(dev);
+  if (room == room_.end()) {
+    struct statvfs fs;
+    uint64_t free_bytes = fstatvfs(copy->dir_fd(), &fs) == 0
+                              ? static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize
+                              : 0;
+    room = room_.emplace(dev, free_bytes).first;
   }
+  if (room->second < 2 * kMaxPendingBytes + size) return;
   // Only an unnamed file: a named one would be left behind by a crash.
   if (!copy->Write(false, &error)) return;
+  room->second -= size;
   pending->prepared = std::move(copy);
   pending->bytes = size;
 }
@@ -85,13 +124,13 @@ std::unique_ptr<HostCopier::Pending> HostCopier::TakeFirst() {
 }
 
 bool HostCopier::Copy(const std::string& source, const std::string& dest,
-                      std::string* error) {
+                      std::string* error, const DestLook* look) {
   std::unique_ptr<Pending> first = TakeFirst();
-  bool copied = CopyOne(first.get(), source, dest, error);
+  bool copied = CopyOne(first.get(), source, dest, look, error);
   first.reset();
   if (pending_.empty()) {
     std::string sync_error;
-    if (!SyncRenamedDirs(&sync_error) && copied) {
+    if (!EndBatch(&sync_error) && copied) {
       *error = sync_error;
       copied = false;
     }
@@ -102,19 +141,31 @@ bool HostCopier::Copy(const std::string& source, const std::string& dest,
 void HostCopier::Skip() {
   TakeFirst();
   std::string error;  // the copy fails anyway, for its own reason
-  if (pending_.empty()) SyncRenamedDirs(&error);
+  if (pending_.empty()) EndBatch(&error);
+}
+
+void HostCopier::ForgetDirs() {
+  dirs_.clear();
+  for (const std::unique_ptr<Pending>& pending : pending_)
+    pending->check_dir = true;
 }
 
 bool HostCopier::CopyOne(Pending* pending, const std::string& source,
-                         const std::string& dest, std::string* error) {
-  // The data written ahead is used while its source and its directory are
-  // the ones it was made from; their paths need not be opened again. The
-  // destination is looked at again: the run may have changed it since.
+                         const std::string& dest, const DestLook* look,
+                         std::string* error) {
+  // The data written ahead is used while its source is the file it was made
+  // from, and its directory the one the path names (the run never renames
+  // directories; after a wait it is checked). The destination is looked at
+  // now: the run may have changed it since.
   std::unique_ptr<PreparedCopy> copy;
-  if (pending && pending->prepared && pending->source == source &&
-      pending->dest == dest && pending->prepared->IsCurrent(source)) {
-    PreparedCopy* ahead = pending->prepared.get();
-    if (!ahead->CheckDest(error)) return false;
+  PreparedCopy* ahead = pending ? pending->prepared.get() : nullptr;
+  struct stat dir;
+  if (ahead && pending->source == source && pending->dest == dest &&
+      ahead->SourceIsCurrent(source) &&
+      (!pending->check_dir || (stat(ahead->dir().c_str(), &dir) == 0 &&
+                               dir.st_dev == ahead->dir_stat().st_dev &&
+                               dir.st_ino == ahead->dir_stat().st_ino))) {
+    if (!ahead->CheckDest(look, error)) return false;
     if (!ahead->in_place()) {
       if (!pending->flushed) Flush(pending);
       if (pending->flush_error != 0)
@@ -123,20 +174,42 @@ bool HostCopier::CopyOne(Pending* pending, const std::string& source,
     copy = std::move(pending->prepared);
   } else {
     copy = std::make_unique<PreparedCopy>();
-    if (!copy->Open(source, dest, true, error)) return false;
+    if (!copy->Open(source, dest, DirOf(dest), error) ||
+        !copy->CheckDest(look, error))
+      return false;
   }
   SweepDir(*copy);
   if (!copy->Finish(error)) return false;
+  NoteMade(*copy);
   // A file written in place was flushed on its own.
   if (!copy->in_place())
-    renamed_dirs_.emplace(copy->dir_stat().st_dev, copy->dir());
+    renamed_dirs_.emplace(copy->dir_stat().st_dev, copy->host_dir());
   return true;
+}
+
+void HostCopier::NoteMade(const PreparedCopy& copy) {
+  if (!copy.has_dest()) {
+    if (paths_) paths_->NoteCreated(copy.dir_stat(), copy.name());
+  } else if (S_ISLNK(copy.dest_stat().st_mode)) {
+    // A symbolic link, replaced by a file, may have been a folder in other
+    // paths: nothing known of paths, folders or data written ahead for them
+    // holds any longer.
+    if (paths_) paths_->Forget();
+    dirs_.clear();
+    for (const std::unique_ptr<Pending>& pending : pending_) {
+      pending_bytes_ -= pending->bytes;
+      pending->bytes = 0;
+      pending->prepared.reset();
+    }
+  }
 }
 
 void HostCopier::SweepDir(const PreparedCopy& copy) {
   const struct stat& dir = copy.dir_stat();
-  if (swept_dirs_.emplace(dir.st_dev, dir.st_ino).second)
-    RemoveLeftovers(copy.dir_fd(), copy.dir(), &notes_);
+  if (!swept_dirs_.emplace(dir.st_dev, dir.st_ino).second) return;
+  size_t notes = notes_.size();
+  RemoveLeftovers(copy.dir_fd(), copy.dir(), &notes_);
+  if (paths_ && notes_.size() != notes) paths_->NoteRemoved(dir);
 }
 
 std::vector<std::string> HostCopier::TakeNotes() {
@@ -164,21 +237,20 @@ void HostCopier::Flush(Pending* first) {
     if (it->second != 0 && fsync(copy->fd()) != 0) pending->flush_error = errno;
     pending->flushed = true;
   }
+  room_.clear();
 }
 
-bool HostCopier::SyncRenamedDirs(std::string* error) {
+bool HostCopier::EndBatch(std::string* error) {
   bool synced = true;
   for (const auto& [dev, dir] : renamed_dirs_) {
-    ScopedFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) {
-      if (synced) Fail("open", dir, errno, error);
-      synced = false;
-    } else if (syncfs(fd.get()) != 0) {
-      if (synced) Fail("syncfs", dir, errno, error);
+    if (syncfs(dir->fd.get()) != 0) {
+      if (synced) Fail("syncfs", dir->path, errno, error);
       synced = false;
     }
   }
   renamed_dirs_.clear();
+  dirs_.clear();
+  room_.clear();
   return synced;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,13 +168,36 @@ TEST_P(CopyHostFileTest, RefusalsLeaveDestinationAsItWas) {
   EXPECT_TRUE(Names("dir").empty());
 }
 
+// A folder with a default ACL gives new files their bits from it, not from
+// the umask: a copy into it still gets the bits it is to have.
+TEST_P(CopyHostFileTest, DefaultAclDoesNotDecideTheBits) {
+  MakeDir("acl");
+  // u::rwx g::r-x o::---, as the kernel stores a default ACL.
+  struct {
+    uint32_t version;
+    struct {
+      uint16_t tag, perm;
+      uint32_t id;
+    } entries[3];
+  } acl = {2, {{0x01, 7, ~0u}, {0x04, 5, ~0u}, {0x20, 0, ~0u}}};
+  if (setxattr(Path("acl").c_str(), "system.posix_acl_default", &acl,
+               sizeof acl, 0) != 0)
+    GTEST_SKIP() << "no ACLs here: " << Strerror(errno);
+  Write("new", "new");
+  Write("acl/old", "old", 0604);
+  ASSERT_TRUE(Copy("new", "acl/created")) << error_;
+  ASSERT_TRUE(Copy("new", "acl/old")) << error_;
+  EXPECT_EQ(Lstat("acl/created").st_mode & 07777, 0644u);
+  EXPECT_EQ(Lstat("acl/old").st_mode & 07777, 0604u);
+}
+
 // Tells whether FICLONE works in the folder `dir`: a clone takes the whole
 // file as it is, whatever its size was when it was opened.
 bool ClonesIn(const std::string& dir) {
   int a = open(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
   int b = open(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
-  bool clones = a >= 0 && b >= 0 && write(a, "x", 1) == 1 &&
-                ioctl(b, FICLONE, a) == 0;
+  bool clones =
+      a >= 0 && b >= 0 && write(a, "x", 1) == 1 && ioctl(b, FICLONE, a) == 0;
   if (a >= 0) close(a);
   if (b >= 0) close(b);
   return clones;
