@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -22,20 +23,34 @@ namespace patcher {
 namespace {
 
 // A batch: at most this many files, and this many bytes, written ahead.
-constexpr size_t kMaxPending = 64;
+// 256 files rather than 64 took a patch of 20,000 files of 4 KiB from 3.5 s
+// to 2.9 s (one syncfs per batch; ext4, rough timings).
+constexpr size_t kMaxPending = 256;
 constexpr uint64_t kMaxPendingBytes = 64 << 20;
+// From this size on, a file written ahead is sent to the disk at once
+// (sync_file_range), while the next ones are written: the syncfs of the
+// batch then has less to wait for.
+constexpr uint64_t kEarlyWriteback = 256 << 10;
 
-// Directories kept open at most: those of a batch, and some more.
-constexpr size_t kMaxDirs = 64;
+// Directories kept open: a quarter of the descriptors the process may
+// have, between 16 and 1024, so that a patch going round a few hundred
+// folders (bench/run.sh's small workload: 200) opens each of them once.
+size_t MaxDirs() {
+  rlimit r;
+  rlim_t soft = getrlimit(RLIMIT_NOFILE, &r) == 0 ? r.rlim_cur : 1024;
+  return static_cast<size_t>(std::clamp<rlim_t>(soft / 4, 16, 1024));
+}
 
 }  // namespace
 
-// A copy announced and not yet made, with its data when written ahead.
+// A copy announced and not yet made: opened ahead, and its data written
+// ahead when `written`.
 struct HostCopier::Pending {
   std::string source;
   std::string dest;
-  std::unique_ptr<PreparedCopy> prepared;  // null unless written ahead
-  uint64_t bytes = 0;                      // of data written ahead
+  std::unique_ptr<PreparedCopy> prepared;  // null unless opened ahead
+  bool written = false;
+  uint64_t bytes = 0;  // of data written ahead
   bool flushed = false;
   int flush_error = 0;     // errno of its flush, or 0
   bool check_dir = false;  // whether its directory's path is to be checked
@@ -51,10 +66,8 @@ void HostCopier::Announce(const std::string& source, const std::string& dest) {
   auto pending = std::make_unique<Pending>();
   pending->source = source;
   pending->dest = dest;
-  if (!source.empty() && pending_.size() < kMaxPending)
-    WriteAhead(pending.get());
-  pending_bytes_ += pending->bytes;
   pending_.push_back(std::move(pending));
+  WriteAhead();
 }
 
 std::shared_ptr<const HostDir> HostCopier::DirOf(const std::string& dest) {
@@ -66,7 +79,8 @@ std::shared_ptr<const HostDir> HostCopier::DirOf(const std::string& dest) {
     std::string error;  // reported by the copy, which tries again
     std::shared_ptr<const HostDir> dir = OpenHostDir(path, &error);
     if (!dir) return nullptr;
-    if (dirs_.size() >= kMaxDirs) {
+    if (max_dirs_ == 0) max_dirs_ = MaxDirs();
+    if (dirs_.size() >= max_dirs_) {
       auto oldest = dirs_.begin();
       for (auto i = dirs_.begin(); i != dirs_.end(); ++i) {
         if (i->second.used < oldest->second.used) oldest = i;
@@ -79,47 +93,81 @@ std::shared_ptr<const HostDir> HostCopier::DirOf(const std::string& dest) {
   return it->second.dir;
 }
 
-void HostCopier::WriteAhead(Pending* pending) {
-  // Failures are dropped here: Copy() does the whole copy again and reports
-  // what fails then. The destination is not looked at: it may still change
-  // before its turn, and a look now would cost every file a call.
-  std::string error;
-  auto copy = std::make_unique<PreparedCopy>();
-  if (!copy->Open(pending->source, pending->dest, DirOf(pending->dest), &error))
-    return;
-  const struct stat& src = copy->source_stat();
-  uint64_t size = static_cast<uint64_t>(src.st_size);
-  if (!S_ISREG(src.st_mode) || pending_bytes_ + size > kMaxPendingBytes) return;
-  // A file beyond the file-size limit (ulimit -f) fails, or kills the
-  // process, when written: at its own turn, and in place before the old
-  // data is touched, not ahead of the copies before it.
-  if (size_limit_ < 0) size_limit_ = FileSizeLimit();
-  if (size > static_cast<uint64_t>(size_limit_)) return;
-  // Files written ahead must never be what leaves a copy without room. The
-  // free space is looked at once per batch: what the batch writes ahead is
-  // counted off it.
-  dev_t dev = copy->dir_stat().st_dev;
-  auto room = room_.find(dev);
-  if (room == room_.end()) {
-    struct statvfs fs;
-    uint64_t free_bytes = fstatvfs(copy->dir_fd(), &fs) == 0
-                              ? static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize
-                              : 0;
-    room = room_.emplace(dev, free_bytes).first;
+void HostCopier::WriteAhead() {
+  // In the order announced, as far as the batch has room: a copy that does
+  // not fit waits, opened, until copies before it are made. Failures are
+  // dropped here: Copy() does the whole copy again and reports what fails
+  // then. The destination is not looked at: it may still change before its
+  // turn, and a look now would cost every file a call.
+  while (tried_ < pending_.size() && written_count_ < kMaxPending) {
+    Pending* pending = pending_[tried_].get();
+    std::string error;
+    if (!pending->prepared) {
+      if (pending->source.empty()) {
+        ++tried_;
+        continue;
+      }
+      auto copy = std::make_unique<PreparedCopy>();
+      if (!copy->Open(pending->source, pending->dest, DirOf(pending->dest),
+                      &error)) {
+        ++tried_;
+        continue;
+      }
+      const struct stat& src = copy->source_stat();
+      // A file beyond the file-size limit (ulimit -f) fails, or kills the
+      // process, when written: at its own turn, and in place before the old
+      // data is touched, not ahead of the copies before it.
+      if (size_limit_ < 0) size_limit_ = FileSizeLimit();
+      if (!S_ISREG(src.st_mode) ||
+          static_cast<uint64_t>(src.st_size) > kMaxPendingBytes ||
+          src.st_size > size_limit_) {
+        ++tried_;
+        continue;
+      }
+      pending->prepared = std::move(copy);
+    }
+    PreparedCopy* copy = pending->prepared.get();
+    uint64_t size = static_cast<uint64_t>(copy->source_stat().st_size);
+    if (pending_bytes_ + size > kMaxPendingBytes) return;
+    ++tried_;
+    // Files written ahead must never be what leaves a copy without room.
+    // The free space is looked at once per batch: what the batch writes
+    // ahead is counted off it.
+    dev_t dev = copy->dir_stat().st_dev;
+    auto room = room_.find(dev);
+    if (room == room_.end()) {
+      struct statvfs fs;
+      uint64_t free_bytes =
+          fstatvfs(copy->dir_fd(), &fs) == 0
+              ? static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize
+              : 0;
+      room = room_.emplace(dev, free_bytes).first;
+    }
+    // Only an unnamed file: a named one would be left behind by a crash.
+    if (room->second < 2 * kMaxPendingBytes + size ||
+        !copy->Write(false, &error)) {
+      pending->prepared.reset();
+      continue;
+    }
+    if (size >= kEarlyWriteback)
+      sync_file_range(copy->fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    room->second -= size;
+    pending->written = true;
+    pending->bytes = size;
+    pending_bytes_ += size;
+    ++written_count_;
   }
-  if (room->second < 2 * kMaxPendingBytes + size) return;
-  // Only an unnamed file: a named one would be left behind by a crash.
-  if (!copy->Write(false, &error)) return;
-  room->second -= size;
-  pending->prepared = std::move(copy);
-  pending->bytes = size;
 }
 
 std::unique_ptr<HostCopier::Pending> HostCopier::TakeFirst() {
   if (pending_.empty()) return nullptr;
   std::unique_ptr<Pending> first = std::move(pending_.front());
   pending_.pop_front();
-  pending_bytes_ -= first->bytes;
+  if (tried_ > 0) --tried_;
+  if (first->written) {
+    pending_bytes_ -= first->bytes;
+    --written_count_;
+  }
   return first;
 }
 
@@ -128,6 +176,7 @@ bool HostCopier::Copy(const std::string& source, const std::string& dest,
   std::unique_ptr<Pending> first = TakeFirst();
   bool copied = CopyOne(first.get(), source, dest, look, error);
   first.reset();
+  WriteAhead();
   if (pending_.empty()) {
     std::string sync_error;
     if (!EndBatch(&sync_error) && copied) {
@@ -140,6 +189,7 @@ bool HostCopier::Copy(const std::string& source, const std::string& dest,
 
 void HostCopier::Skip() {
   TakeFirst();
+  WriteAhead();
   std::string error;  // the copy fails anyway, for its own reason
   if (pending_.empty()) EndBatch(&error);
 }
@@ -166,7 +216,7 @@ bool HostCopier::CopyOne(Pending* pending, const std::string& source,
                                dir.st_dev == ahead->dir_stat().st_dev &&
                                dir.st_ino == ahead->dir_stat().st_ino))) {
     if (!ahead->CheckDest(look, error)) return false;
-    if (!ahead->in_place()) {
+    if (pending->written && !ahead->in_place()) {
       if (!pending->flushed) Flush(pending);
       if (pending->flush_error != 0)
         return Fail("fsync", ahead->label(), pending->flush_error, error);
@@ -197,10 +247,13 @@ void HostCopier::NoteMade(const PreparedCopy& copy) {
     if (paths_) paths_->Forget();
     dirs_.clear();
     for (const std::unique_ptr<Pending>& pending : pending_) {
-      pending_bytes_ -= pending->bytes;
-      pending->bytes = 0;
       pending->prepared.reset();
+      pending->written = false;
+      pending->bytes = 0;
     }
+    pending_bytes_ = 0;
+    written_count_ = 0;
+    tried_ = pending_.size();
   }
 }
 
@@ -219,7 +272,7 @@ std::vector<std::string> HostCopier::TakeNotes() {
 void HostCopier::Flush(Pending* first) {
   std::vector<Pending*> batch = {first};
   for (const std::unique_ptr<Pending>& pending : pending_) {
-    if (pending->prepared && !pending->flushed) batch.push_back(pending.get());
+    if (pending->written && !pending->flushed) batch.push_back(pending.get());
   }
   // One syncfs puts the data of the whole batch on disk with one journal
   // commit and one flush of the disk's cache, where an fsync per file would

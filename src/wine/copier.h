@@ -21,7 +21,7 @@
 namespace patcher {
 
 /// Copies files as CopyHostFile does, and does the work of copies announced
-/// ahead early and in batches: the data of up to 64 files (64 MiB) goes to
+/// ahead early and in batches: the data of up to 256 files (64 MiB) goes to
 /// unnamed files beside their destinations as they are announced, and one
 /// syncfs puts all of it on disk, so that a patch of many small files waits
 /// for the disk once per batch rather than once per file. Every file's data
@@ -35,10 +35,11 @@ namespace patcher {
 /// system.
 ///
 /// The directories copied into are opened once and kept open while copies
-/// are announced (up to 64 of them). Before its first copy into a directory,
-/// the copier removes the temporaries that an interrupted run left there
-/// (RemoveLeftovers) and keeps a note of each. What it does to names is told
-/// to `paths`, when not null, so that the paths it maps stay true.
+/// are announced (up to a quarter of the process's descriptors). Before its
+/// first copy into a directory, the copier removes the temporaries that an
+/// interrupted run left there (RemoveLeftovers) and keeps a note of each. What
+/// it does to names is told to `paths`, when not null, so that the paths it
+/// maps stay true.
 class HostCopier {
  public:
   explicit HostCopier(HostPaths* paths = nullptr);
@@ -85,8 +86,9 @@ class HostCopier {
 
   /// Takes the first announced copy off the queue; empty when none waits.
   std::unique_ptr<Pending> TakeFirst();
-  /// Writes the data of `pending` ahead, when it and the disk allow.
-  void WriteAhead(Pending* pending);
+  /// Writes ahead the data of the copies announced and not yet tried, as
+  /// far as the batch and the disk allow.
+  void WriteAhead();
   /// Returns the directory of `dest`, open; null when it cannot be opened.
   std::shared_ptr<const HostDir> DirOf(const std::string& dest);
   /// Makes one copy, with the data `pending` wrote ahead where it is usable.
@@ -106,9 +108,12 @@ class HostCopier {
 
   HostPaths* paths_;
   std::deque<std::unique_ptr<Pending>> pending_;  // announced, not yet made
-  uint64_t pending_bytes_ = 0;                    // of those, written ahead
-  std::map<std::string, OpenDir> dirs_;           // by path
-  uint64_t clock_ = 0;                            // ticks at each use of dirs_
+  size_t tried_ = 0;  // those before it have been tried for writing ahead
+  size_t written_count_ = 0;             // of those, written ahead
+  uint64_t pending_bytes_ = 0;           // their data
+  std::map<std::string, OpenDir> dirs_;  // by path
+  size_t max_dirs_ = 0;                  // kept open at most
+  uint64_t clock_ = 0;                   // ticks at each use of dirs_
   // Bytes free on each file system when last looked at, less what was
   // written ahead since; looked at again after each flush.
   std::map<dev_t, uint64_t> room_;
