@@ -148,6 +148,43 @@ TEST_F(HostCopierTest, FilesWrittenInPlaceDropWhatWasWrittenAhead) {
                                                  "new", "other"}));
 }
 
+// Unnamed files open in the folder `dir`: the copies written ahead there.
+size_t UnnamedFilesIn(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (const dirent* e = readdir(d)) {
+      char target[4096];
+      std::string link = std::string("/proc/self/fd/") + e->d_name;
+      ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+      if (len > 0 && std::string(target, len).rfind(dir + "/#", 0) == 0) ++n;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+// A copy that does not fit in what a batch may hold (64 MiB) waits, and is
+// written ahead as soon as the copies before it have been made.
+TEST_F(HostCopierTest, ACopyWaitsForRoomInTheBatch) {
+  int probe = open(root().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "nothing is written ahead here";
+  close(probe);
+  MakeDir("game");
+  for (const char* name : {"a", "b", "c", "d"}) {
+    Write(name, "");
+    ASSERT_EQ(truncate(Path(name).c_str(), 22 << 20), 0);  // holes: quick
+    Announce(name, std::string("game/") + name);
+  }
+  EXPECT_EQ(UnnamedFilesIn(Path("game")), 2u);
+  ASSERT_TRUE(Copy("a", "game/a")) << error_;
+  EXPECT_EQ(UnnamedFilesIn(Path("game")), 2u) << "c was not written ahead";
+  ASSERT_TRUE(Copy("b", "game/b")) << error_;
+  ASSERT_TRUE(Copy("c", "game/c")) << error_;
+  ASSERT_TRUE(Copy("d", "game/d")) << error_;
+  EXPECT_EQ(UnnamedFilesIn(Path("game")), 0u);
+  EXPECT_EQ(Lstat("game/d").st_size, 22 << 20);
+}
+
 // A copy that replaces a symbolic link to a folder: what was written ahead
 // for that folder through the link's path is not put there afterwards.
 TEST_F(HostCopierTest, NothingLandsBehindALinkTheRunReplaced) {
