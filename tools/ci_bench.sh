@@ -9,7 +9,8 @@ out=$(PATCHER_WERROR=1 "$root/bench/run.sh" --quick)
 echo "$out"
 for figure in "16 MiB .* ratio " "512 KiB.* ratio " "4 KiB.* ratio " \
   "mis-cased .* ratio to exact case" "peak RSS: patcher [0-9.]* MiB" \
-  "product key found .* s" "App Paths .* s" "batch-syncfs .* s"; do
+  "product key found .* s" "App Paths .* s" "batch-syncfs .* s" \
+  "[0-9.]* replacing files, [0-9.]* new files"; do
   if ! grep -q -- "$figure" <<<"$out"; then
     echo "ci_bench: no figure matching '$figure'" >&2
     exit 1
