@@ -225,13 +225,14 @@ void HostPaths::Trim() {
 }
 
 void HostPaths::NoteCreated(const struct stat& dir, const std::string& name) {
+  // Paths mapped from a listing dropped since may change too.
+  ++generation_;
   auto range = by_inode_.equal_range({dir.st_dev, dir.st_ino});
   for (auto i = range.first; i != range.second; ++i) {
     Listing& listing = listings_.at(i->second);
     size_t before = listing.Cost();
     listing.Add(name, DT_REG);
     names_ += listing.Cost() - before;
-    ++generation_;
   }
 }
 
@@ -240,8 +241,8 @@ void HostPaths::NoteRemoved(const struct stat& dir) {
     auto i = by_inode_.find({dir.st_dev, dir.st_ino});
     if (i == by_inode_.end()) break;
     Drop(listings_.find(i->second));
-    ++generation_;
   }
+  ++generation_;
 }
 
 void HostPaths::Forget() {
