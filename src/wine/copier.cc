@@ -29,7 +29,8 @@ constexpr size_t kMaxPending = 256;
 constexpr uint64_t kMaxPendingBytes = 64 << 20;
 // From this size on, a file written ahead is sent to the disk at once
 // (sync_file_range), while the next ones are written: the syncfs of the
-// batch then has less to wait for.
+// batch then has less to wait for. 2,000 files of 512 KiB took about 1.3 s
+// with it, 1.7 s without (ext4, rough timings; cp and sync took 1.3 s).
 constexpr uint64_t kEarlyWriteback = 256 << 10;
 
 // Directories kept open: a quarter of the descriptors the process may
