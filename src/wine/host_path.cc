@@ -28,10 +28,6 @@ namespace {
 /// with its terminator.
 constexpr size_t kMaxPath = 260;
 
-// Listings are kept within a budget of names, about 100 bytes each: the
-// least recently used go first. A patch that goes back and forth between a
-// few hundred folders still reads each of them once.
-constexpr size_t kMaxNames = 64 * 1024;
 // The listings last used, kept whatever their size.
 constexpr size_t kKeptListings = 16;
 
@@ -87,8 +83,8 @@ bool HostPaths::Listing::Find(const std::string& name, AnsiText* text,
   return true;
 }
 
-HostPaths::HostPaths(std::string prefix, AnsiText* text)
-    : prefix_(std::move(prefix)), text_(text) {}
+HostPaths::HostPaths(std::string prefix, AnsiText* text, size_t max_names)
+    : prefix_(std::move(prefix)), text_(text), max_names_(max_names) {}
 
 bool HostPaths::WorkingDirectory(std::string* cwd) {
   // Read once: the program never changes it, and each relative path would
@@ -213,14 +209,16 @@ void HostPaths::Trim() {
   // The least recently used go first, but never the few last used: the
   // folders a path goes through and those of the next paths, however big,
   // are not read again for each file.
-  if (names_ <= kMaxNames || listings_.size() <= kKeptListings) return;
+  if (names_ <= max_names_ || listings_.size() <= kKeptListings) return;
   std::vector<std::unordered_map<std::string, Listing>::iterator> by_use;
   for (auto it = listings_.begin(); it != listings_.end(); ++it)
     by_use.push_back(it);
   std::sort(by_use.begin(), by_use.end(),
             [](auto a, auto b) { return a->second.used < b->second.used; });
-  for (size_t i = 0; i + kKeptListings < by_use.size() && names_ > kMaxNames;
-       ++i)
+  // Down to three quarters of the budget, so that this is not done again
+  // for each folder read next.
+  for (size_t i = 0;
+       i + kKeptListings < by_use.size() && names_ > max_names_ / 4 * 3; ++i)
     Drop(by_use[i]);
 }
 

@@ -37,7 +37,12 @@ namespace patcher {
 /// examines the host path): only the choice of a spelling is kept.
 class HostPaths {
  public:
-  HostPaths(std::string prefix, AnsiText* text);
+  /// Listings are kept within a budget of `max_names` names, about 100
+  /// bytes each: the least recently used go first, but never the 16 last
+  /// used, however big, which a patch may be going back and forth between.
+  /// The default lets a patch of a few hundred folders read each of them
+  /// once.
+  HostPaths(std::string prefix, AnsiText* text, size_t max_names = 64 * 1024);
   HostPaths(const HostPaths&) = delete;
   HostPaths& operator=(const HostPaths&) = delete;
 
@@ -151,6 +156,7 @@ class HostPaths {
   std::unordered_map<std::string, Listing> listings_;  // by directory path
   // The paths under which each directory (device, inode) is listed.
   std::multimap<std::pair<dev_t, ino_t>, std::string> by_inode_;
+  size_t max_names_;
   size_t names_ = 0;    // in all listings
   uint64_t clock_ = 0;  // ticks at each use of a listing
 };

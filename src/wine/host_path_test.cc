@@ -301,6 +301,33 @@ TEST_F(HostPathsTest, NamesOthersMakeShowAfterForget) {
   EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\other.mix"), data_ + "/Other.mix");
 }
 
+// Two folders used in turn, together beyond the budget of names: neither is
+// read again for each path (which would make a patch with its sources in
+// one big folder and its destinations in another read both for each file).
+TEST_F(HostPathsTest, FoldersInUseAreKeptBeyondTheBudget) {
+  MakeDir("prefix/drive_c/A");
+  MakeDir("prefix/drive_c/B");
+  for (int i = 0; i < 20; ++i) {
+    Write("prefix/drive_c/A/a" + std::to_string(i), "");
+    Write("prefix/drive_c/B/b" + std::to_string(i), "");
+  }
+  std::string c = prefix_ + "/dosdevices/c:";
+  HostPaths paths(prefix_, &text_.text, 10);
+  for (int i = 0; i < 20; ++i) {
+    std::string n = std::to_string(i);
+    EXPECT_EQ(MapIn(&paths, "C:\\A\\A" + n), c + "/A/a" + n);
+    EXPECT_EQ(MapIn(&paths, "C:\\B\\B" + n), c + "/B/b" + n);
+  }
+  // Renamed behind the run's back: its listing of A is the one it read
+  // (the path is spelt anew, so that it is not one mapped already).
+  ASSERT_EQ(rename(Path("prefix/drive_c/A/a5").c_str(),
+                   Path("prefix/drive_c/A/gone").c_str()),
+            0);
+  EXPECT_EQ(MapIn(&paths, "C:\\a\\A5"), c + "/A/a5");
+  paths.Forget();
+  EXPECT_EQ(MapIn(&paths, "C:\\a\\A5"), c + "/A/A5");
+}
+
 TEST_F(HostPathsTest, ALinkReplacedByAFileIsNoFolderAnyMore) {
   ASSERT_EQ(symlink("Data", Path("prefix/drive_c/Games/Link").c_str()), 0);
   Write("new.mix", "new");
