@@ -162,25 +162,24 @@ bool IsTemporaryName(const std::string& name) {
 
 void RemoveLeftovers(int dir_fd, const std::string& dir,
                      std::vector<std::string>* notes) {
-  int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
-  if (!listing) {
+  // A descriptor of its own, read from the start: `dir_fd` stays as it is.
+  ScopedFd fd(openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) {
     notes->push_back(UnixError("open", dir, errno));
-    if (fd >= 0) close(fd);
     return;
   }
-  std::vector<std::string> found;
-  while (const dirent* entry = readdir(listing)) {
-    if (!IsTemporaryName(entry->d_name)) continue;
+  std::vector<std::pair<std::string, unsigned char>> candidates;
+  ReadDirectory(fd.get(), [&](const char* name, unsigned char type) {
+    if (IsTemporaryName(name)) candidates.emplace_back(name, type);
+  });
+  fd.reset();
+  for (const auto& [name, type] : candidates) {
     struct stat st;
-    if (entry->d_type == DT_REG ||
-        (entry->d_type == DT_UNKNOWN &&
-         fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(st.st_mode)))
-      found.push_back(entry->d_name);
-  }
-  closedir(listing);
-  for (const std::string& name : found) {
+    if (type != DT_REG &&
+        (type != DT_UNKNOWN ||
+         fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+         !S_ISREG(st.st_mode)))
+      continue;
     std::string path = JoinPath(dir, name);
     if (unlinkat(dir_fd, name.c_str(), 0) == 0)
       notes->push_back("removed " + path + ", left by an interrupted run");

@@ -4,12 +4,16 @@
 #include "wine/host_path.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -18,6 +22,7 @@
 #include "text/ansi_text.h"
 #include "text/text.h"
 #include "wine/drives.h"
+#include "wine/scoped_fd.h"
 #include "wine/windows_path.h"
 
 namespace patcher {
@@ -153,18 +158,15 @@ HostPaths::Listing& HostPaths::ListingOf(const std::string& dir) {
   auto it = listings_.find(dir);
   if (it == listings_.end()) {
     Listing listing;
-    if (DIR* d = opendir(dir.c_str())) {
-      struct stat st;
-      if (fstat(dirfd(d), &st) == 0) {
-        listing.readable = true;
-        listing.dev = st.st_dev;
-        listing.ino = st.st_ino;
-        while (const dirent* entry = readdir(d)) {
-          std::string name = entry->d_name;
-          if (name != "." && name != "..") listing.Add(name, entry->d_type);
-        }
-      }
-      closedir(d);
+    ScopedFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() >= 0 && fstat(fd.get(), &st) == 0) {
+      listing.readable = true;
+      listing.dev = st.st_dev;
+      listing.ino = st.st_ino;
+      ReadDirectory(fd.get(), [&listing](const char* name, unsigned char type) {
+        listing.Add(name, type);
+      });
     }
     names_ += listing.Cost();
     it = listings_.emplace(dir, std::move(listing)).first;
@@ -319,6 +321,28 @@ bool HostPaths::MapAnew(const std::string& windows_path, std::string* host_path,
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
   return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+bool ReadDirectory(int fd,
+                   const std::function<void(const char*, unsigned char)>& add) {
+  // getdents64 itself rather than opendir(): no fstat and fcntl calls of
+  // its own, two or three calls less for each folder read.
+  alignas(dirent64) char buf[32 * 1024];
+  for (;;) {
+    ssize_t n = getdents64(fd, buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buf + at);
+      at += entry->d_reclen;
+      const char* name = entry->d_name;
+      if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0)
+        add(name, entry->d_type);
+    }
+  }
 }
 
 std::string ParentPath(const std::string& path) {
