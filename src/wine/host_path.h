@@ -32,7 +32,7 @@ namespace patcher {
 ///
 /// What the run itself does to names is told with NoteCreated, NoteRemoved
 /// and Forget, so that later paths map to what earlier copies made. Names
-/// that other programs create or remove meanwhile are not seen until
+/// that other programs create or remove meanwhile may go unseen until
 /// Forget(); the run forgets at each box it shows, where it waits for the
 /// user. The files themselves are always looked at anew (by whoever opens or
 /// examines the host path): only the choice of a spelling is kept.
@@ -152,7 +152,7 @@ class HostPaths {
   };
   std::unordered_map<std::string, Mapped> mapped_;  // by Windows path
   std::deque<std::string> mapped_order_;            // oldest first
-  uint64_t generation_ = 0;  // ticks at each change to a listing
+  uint64_t generation_ = 0;  // ticks at each change to the names known
 
   std::unordered_map<std::string, Listing> listings_;  // by directory path
   // The paths under which each directory (device, inode) is listed.
