@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
 # Benchmarks the release build of patcher against cp on scratch prefixes and
 # prints the figures: for each workload the median ratio patcher/cp over
-# alternating runs, and the peak memory (RSS) of each.
+# alternating runs, and the peak memory (RSS) of each; and the system calls
+# patcher makes per copied file.
 #
 # Usage: bench/run.sh [--quick] [--reps N] [--dir SCRATCH] [--only NAMES]
 #   --quick      small workloads (seconds; what CI runs)
 #   --reps N     timed runs of each command per workload (default 5; 2 quick)
 #   --dir D      where to make the scratch prefixes (default: mktemp -d);
 #                the full run needs about 3.5 GiB there
-#   --only N,..  run only these workloads: big wide small lookup discovery
-#                durability
+#   --only N,..  run only these workloads: big wide small calls lookup
+#                discovery durability
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-quick=0 reps="" scratch_parent="" only="big,wide,small,lookup,discovery,durability"
+quick=0 reps="" scratch_parent=""
+only="big,wide,small,calls,lookup,discovery,durability"
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 ;;
     --reps) reps=$2; shift ;;
     --dir) scratch_parent=$2; shift ;;
     --only) only=$2; shift ;;
-    *) sed -n '2,12p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
   esac
   shift
 done
@@ -136,6 +138,46 @@ else
     "2,000 files of 512 KiB, 20 folders" "<= 1.1"
   wants small && copy_workload small 20000 4096 20 10 1 \
     "20,000 files of 4 KiB, 20x10 folders" "<= 1.5"
+fi
+
+# strace_total FILE: the calls that strace -c counted, from its "total" line
+# (% time, seconds, usecs/call, calls, errors, total).
+strace_total() { awk '$NF == "total" {print $4}' "$1"; }
+
+# calls_per_file: system calls per copied file (strace -c -f) of a run of the
+# patch in $work/calls, less those of a run of the same list without
+# entries, over its 1,000 files.
+calls_per_file() {
+  local patch=$work/calls/patch
+  local list
+  for list in move-exact.txt move-empty.txt; do
+    cp "$patch/$list" "$patch/move.txt"
+    (cd "$patch" && printf 'y\n' | WINEPREFIX="$work/calls/prefix" \
+      strace -c -f -o "$work/calls/$list.strace" "$patcher" >/dev/null 2>&1) || {
+      echo "FAIL: calls: patcher failed under strace" >&2
+      exit 1
+    }
+  done
+  awk -v a="$(strace_total "$work/calls/move-exact.txt.strace")" \
+    -v b="$(strace_total "$work/calls/move-empty.txt.strace")" \
+    'BEGIN {printf "%.1f", (a - b) / 1000}'
+}
+
+if wants calls; then
+  if ! strace -f -qq -o /dev/null true 2>/dev/null; then
+    echo "FAIL: calls: strace cannot trace here (ptrace refused)" >&2
+    exit 1
+  fi
+  game="$work/calls/prefix/drive_c/Games/Torvane 2000"
+  make_prefix "$work/calls/prefix" 1.7
+  "$tool" make-patch "$game" "$work/calls/patch" 1000 4096 10 0
+  head -2 "$work/calls/patch/move-exact.txt" >"$work/calls/patch/move-empty.txt"
+  replaced=$(calls_per_file)
+  find "$game/Data" -type f -delete  # the same files, new to the game
+  created=$(calls_per_file)
+  printf 'system calls per file (strace -c -f, 1,000 files of 4 KiB, 10 folders):\n'
+  printf '  %s replacing files, %s new files (target <= 15)\n' "$replaced" "$created"
+  rm -rf "$work/calls"
 fi
 
 if wants lookup; then

@@ -14,7 +14,7 @@
 #   fuzz        build and run the fuzz targets (tools/fuzz.sh)
 #   sanitizers  the tests under the sanitizers (tools/ci_hostile.sh)
 #   coverage    the fuzz targets' coverage (tools/fuzz_coverage.sh)
-#   bench       the benchmark (bench/run.sh)
+#   bench       the benchmark (bench/run.sh), system calls counted with strace
 #   lint        tools/shellcheck.sh
 #   release     build a release (tools/release.sh) and check it
 #               (tests/release_test.sh: file, lintian, man)
@@ -54,7 +54,7 @@ declare -A groups=(
   [windows]="make cmake g++-mingw-w64-x86-64"
   [wine]="wine64 fonts-wine xvfb"
   [fuzz]="make cmake clang libclang-rt-dev"
-  [bench]="make cmake g++"
+  [bench]="make cmake g++ strace"
   [lint]="shellcheck"
   [release]="make cmake g++ g++-mingw-w64-x86-64 file lintian man-db"
 )

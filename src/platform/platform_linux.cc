@@ -5,10 +5,12 @@
 // shows how far the copies are. When no prefix is named, the prefix is the
 // one the game is found in, found before the run starts.
 
+#include <dirent.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -62,7 +64,9 @@ class LinuxPlatform : public Platform {
         text_([this, code_page] { return LoadCodePage(prefix_, code_page); },
               [this] { return LoadCaseTable(prefix_); }),
         utf8_console_(utf8_console),
-        progress_(dialogs_.program(), dialogs_.path()) {
+        progress_(dialogs_.program(), dialogs_.path()),
+        paths_(prefix_, &text_),
+        copier_(&paths_) {
     if (utf8_console_) out_ = OpenUtf8Output(&text_, stdout);
     if (out_ == nullptr) out_ = stdout;
   }
@@ -82,6 +86,11 @@ class LinuxPlatform : public Platform {
   }
 
   int ShowBox(const char* text, const char* caption, BoxType type) override {
+    // The user may take their time: what the run knows of the folders is
+    // read anew after the box.
+    paths_.Forget();
+    copier_.ForgetDirs();
+    look_valid_ = false;
     fflush(out_);
     progress_.Close();  // the next copy opens it again
     int answer;
@@ -95,25 +104,40 @@ class LinuxPlatform : public Platform {
   }
 
   uint32_t ReadAttributes(const char* path) override {
+    look_valid_ = false;
     std::string host;
-    if (!MapToHost(prefix_, &text_, path, &host)) return kInvalidAttributes;
-    return HostAttributes(host);
+    if (!paths_.Map(path, &host)) return kInvalidAttributes;
+    struct stat st;
+    bool exists = lstat(host.c_str(), &st) == 0;
+    // The copy that follows takes this look at its destination rather than
+    // looking again: one lstat less per file.
+    if (exists || errno == ENOENT) {
+      look_valid_ = true;
+      look_host_ = host;
+      look_.exists = exists;
+      if (exists) look_.st = st;
+    }
+    return exists ? AttributesOf(host, st) : kInvalidAttributes;
   }
 
   bool WriteAttributes(const char* path, uint32_t attributes) override {
+    look_valid_ = false;
     std::string host, error;
-    return MapToHost(prefix_, &text_, path, &host) &&
+    return paths_.Map(path, &host) &&
            SetHostAttributes(host, attributes, &error);
   }
 
   std::unique_ptr<InputFile> OpenForReading(const char* path,
                                             std::string* error) override {
     std::string host;
-    if (!MapToHost(prefix_, &text_, path, &host)) {
+    unsigned char type;
+    if (!paths_.Map(path, &host, &type)) {
       if (error) *error = UnmappableError(path);
       return nullptr;
     }
-    return OpenHostFile(host, error);
+    // The listing just read tells a regular file: no fstat to refuse a
+    // directory, one call less for each file the check opens.
+    return OpenHostFile(host, error, type == DT_REG);
   }
 
   bool CopyOver(const char* source, const char* dest,
@@ -133,7 +157,7 @@ class LinuxPlatform : public Platform {
     // it is open only makes the share less exact.
     std::string host;
     struct stat st;
-    bool known = MapToHost(prefix_, &text_, source, &host) &&
+    bool known = paths_.Map(source, &host) &&
                  stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     share_.Plan(known ? st.st_size : -1);
   }
@@ -169,15 +193,17 @@ class LinuxPlatform : public Platform {
       *install_dir = dir;
       return true;
     };
-    return ChoosePrefix(FindPrefixCandidates(home, xdg_data_home), locate,
-                        prefix_, this, &text_, stderr, &prefix_);
+    if (!ChoosePrefix(FindPrefixCandidates(home, xdg_data_home), locate,
+                      prefix_, this, &text_, stderr, &prefix_))
+      return false;
+    paths_.SetPrefix(prefix_);
+    return true;
   }
 
   void AnnounceCopy(const char* source, const char* dest) override {
     std::string host_source, host_dest;
     // A path that cannot be mapped is announced as none; CopyOver reports it.
-    if (!MapToHost(prefix_, &text_, source, &host_source) ||
-        !MapToHost(prefix_, &text_, dest, &host_dest)) {
+    if (!paths_.Map(source, &host_source) || !paths_.Map(dest, &host_dest)) {
       host_source.clear();
       host_dest.clear();
     }
@@ -187,13 +213,16 @@ class LinuxPlatform : public Platform {
  private:
   bool CopyOne(const char* source, const char* dest, std::string* error) {
     std::string host_source, host_dest;
-    if (!MapToHost(prefix_, &text_, source, &host_source) ||
-        !MapToHost(prefix_, &text_, dest, &host_dest)) {
+    if (!paths_.Map(source, &host_source) || !paths_.Map(dest, &host_dest)) {
       *error = UnmappableError(host_source.empty() ? source : dest);
+      look_valid_ = false;
       copier_.Skip();
       return false;
     }
-    bool copied = copier_.Copy(host_source, host_dest, error);
+    const DestLook* look =
+        look_valid_ && look_host_ == host_dest ? &look_ : nullptr;
+    bool copied = copier_.Copy(host_source, host_dest, error, look);
+    look_valid_ = false;
     for (const std::string& note : copier_.TakeNotes())
       fprintf(stderr, "patcher: %s\n", note.c_str());
     return copied;
@@ -218,7 +247,12 @@ class LinuxPlatform : public Platform {
   FILE* out_ = nullptr;      // the run's lines, for the console
   ProgressWindow progress_;  // shown only when the boxes are dialogs
   CopyShare share_;          // planned only then, too
+  HostPaths paths_;          // the run's Windows paths on the host
   HostCopier copier_;
+  // The last destination ReadAttributes looked at, for the CopyOver after.
+  bool look_valid_ = false;
+  std::string look_host_;
+  DestLook look_;
   // The lookups of one run share what they learn of system.reg: the keys it
   // does not hold. Wine rewrites the file every 30 s at the most; a run's
   // lookups take moments.

@@ -18,8 +18,9 @@ namespace {
 
 const char kCopyErrorPrefix[] = "Could not copy file: ";
 
-/// How many entries the copy pass reads ahead of the one it copies.
-constexpr size_t kEntriesAhead = 64;
+/// How many entries the copy pass reads ahead of the one it copies: as many
+/// as the Linux platform writes ahead in one batch.
+constexpr size_t kEntriesAhead = 256;
 
 /// An entry read ahead of the one being copied: its source, and its
 /// destination path when the line names a destination.

@@ -237,15 +237,15 @@ TEST_F(PatchRunTest, TheCheckPlansTheCopiesThatFollowInTheirOrder) {
 
 TEST_F(PatchRunTest, ALongListIsAnnouncedAFewEntriesAhead) {
   std::string list = "msg\nexe\n";
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 300; ++i) {
     std::string name = "f" + std::to_string(i);
     list += name + "," + name + "\n";
     platform_.files_[name] = name;
   }
   platform_.files_["move.txt"] = list;
   EXPECT_EQ(0, Run());
-  ASSERT_EQ(200u, platform_.copy_calls_.size());
-  // Each copy comes after its own announcement and at most 64 others.
+  ASSERT_EQ(600u, platform_.copy_calls_.size());
+  // Each copy comes after its own announcement and at most 256 others.
   size_t announced = 0, copied = 0;
   for (const std::string& call : platform_.copy_calls_) {
     if (call.compare(0, 9, "announce ") == 0) {
@@ -253,7 +253,7 @@ TEST_F(PatchRunTest, ALongListIsAnnouncedAFewEntriesAhead) {
                     std::to_string(announced),
                 call);
       ++announced;
-      EXPECT_LE(announced, copied + 64);
+      EXPECT_LE(announced, copied + 256);
     } else {
       EXPECT_EQ("copy f" + std::to_string(copied) + " -> C:\\Game\\f" +
                     std::to_string(copied),
@@ -262,7 +262,7 @@ TEST_F(PatchRunTest, ALongListIsAnnouncedAFewEntriesAhead) {
       EXPECT_LE(copied, announced);
     }
   }
-  EXPECT_EQ(100u, copied);
+  EXPECT_EQ(300u, copied);
 }
 
 }  // namespace

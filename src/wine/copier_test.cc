@@ -115,7 +115,11 @@ TEST_F(HostCopierTest, FailuresAndOtherPathsAreThoseOfCopyHostFile) {
                                                  "unannounced"}));
 }
 
-TEST_F(HostCopierTest, FilesWrittenInPlaceAreNotWrittenAhead) {
+// A destination is looked at when its turn comes, not when it is announced:
+// what was written ahead for a file that is then written in place (a second
+// name before or after the announcement) is dropped, and the file keeps its
+// inode and its other names.
+TEST_F(HostCopierTest, FilesWrittenInPlaceDropWhatWasWrittenAhead) {
   int probe = open(root().c_str(), O_TMPFILE | O_WRONLY, 0600);
   if (probe < 0) GTEST_SKIP() << "nothing is written ahead here";
   close(probe);
@@ -126,21 +130,89 @@ TEST_F(HostCopierTest, FilesWrittenInPlaceAreNotWrittenAhead) {
   size_t fds = OpenFds();
 
   Announce("new", "linked");
-  EXPECT_EQ(OpenFds(), fds) << "written ahead";
-  Announce("new", "later");
   EXPECT_GT(OpenFds(), fds) << "nothing was written ahead";
+  Announce("new", "later");
   // Given a second name after it was written ahead: in place all the same.
   ASSERT_EQ(link(Path("later").c_str(), Path("later2").c_str()), 0);
+  ino_t linked_inode = Lstat("linked").st_ino;
   ino_t later_inode = Lstat("later").st_ino;
 
   ASSERT_TRUE(Copy("new", "linked")) << error_;
   ASSERT_TRUE(Copy("new", "later")) << error_;
   EXPECT_EQ(Read("other"), "new");
   EXPECT_EQ(Read("later2"), "new");
+  EXPECT_EQ(Lstat("linked").st_ino, linked_inode);
   EXPECT_EQ(Lstat("later").st_ino, later_inode);
   EXPECT_EQ(OpenFds(), fds);
   EXPECT_EQ(Names(""), (std::vector<std::string>{"later", "later2", "linked",
                                                  "new", "other"}));
+}
+
+// Unnamed files open in the folder `dir`: the copies written ahead there.
+size_t UnnamedFilesIn(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (const dirent* e = readdir(d)) {
+      char target[4096];
+      std::string link = std::string("/proc/self/fd/") + e->d_name;
+      ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+      if (len > 0 && std::string(target, len).rfind(dir + "/#", 0) == 0) ++n;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+// A copy that does not fit in what a batch may hold (64 MiB) waits, and is
+// written ahead as soon as the copies before it have been made.
+TEST_F(HostCopierTest, ACopyWaitsForRoomInTheBatch) {
+  int probe = open(root().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "nothing is written ahead here";
+  close(probe);
+  MakeDir("game");
+  for (const char* name : {"a", "b", "c", "d"}) {
+    Write(name, "");
+    ASSERT_EQ(truncate(Path(name).c_str(), 22 << 20), 0);  // holes: quick
+    Announce(name, std::string("game/") + name);
+  }
+  EXPECT_EQ(UnnamedFilesIn(Path("game")), 2u);
+  ASSERT_TRUE(Copy("a", "game/a")) << error_;
+  EXPECT_EQ(UnnamedFilesIn(Path("game")), 2u) << "c was not written ahead";
+  ASSERT_TRUE(Copy("b", "game/b")) << error_;
+  ASSERT_TRUE(Copy("c", "game/c")) << error_;
+  ASSERT_TRUE(Copy("d", "game/d")) << error_;
+  EXPECT_EQ(UnnamedFilesIn(Path("game")), 0u);
+  EXPECT_EQ(Lstat("game/d").st_size, 22 << 20);
+}
+
+// A copy that replaces a symbolic link to a folder: what was written ahead
+// for that folder through the link's path is not put there afterwards.
+TEST_F(HostCopierTest, NothingLandsBehindALinkTheRunReplaced) {
+  Write("new", "new");
+  MakeDir("real");
+  ASSERT_EQ(symlink("real", Path("link").c_str()), 0);
+  Announce("new", "link");
+  Announce("new", "link/inner");
+  ASSERT_TRUE(Copy("new", "link")) << error_;
+  EXPECT_FALSE(Copy("new", "link/inner"));
+  EXPECT_EQ(error_, "open(" + Path("link") + "): " + Strerror(ENOTDIR));
+  EXPECT_EQ(Read("link"), "new");
+  EXPECT_TRUE(Names("real").empty());
+}
+
+// The caller's lstat of the destination, taken just before, is what the
+// copy goes by: here it shows a second name, so the file is written in place.
+TEST_F(HostCopierTest, TakesTheCallersLookAtTheDestination) {
+  Write("new", "new");
+  Write("dest", "old");
+  DestLook look;
+  look.exists = true;
+  look.st = Lstat("dest");
+  look.st.st_nlink = 2;
+  ASSERT_TRUE(copier_.Copy(Path("new"), Path("dest"), &error_, &look))
+      << error_;
+  EXPECT_EQ(Read("dest"), "new");
+  EXPECT_EQ(Lstat("dest").st_ino, look.st.st_ino);
 }
 
 TEST_F(HostCopierTest, RemovesLeftoversWhereItWritesAndSaysSo) {

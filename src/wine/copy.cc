@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,7 +18,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wine/host_file.h"
@@ -47,10 +52,11 @@ std::string TempName(const std::string& name) {
   static const char kChars[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::atomic<uint64_t> counter{0};
+  static const pid_t pid = getpid();  // a system call each time otherwise
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   uint64_t x = (static_cast<uint64_t>(now.tv_nsec) ^
-                (static_cast<uint64_t>(getpid()) << 32)) +
+                (static_cast<uint64_t>(pid) << 32)) +
                ++counter * 0x9E3779B97F4A7C15ull;
   // 1 + 200 + 9 + 6 characters: within the 255 a name may have.
   std::string temp = "." + name.substr(0, 200) + kTemporaryTag;
@@ -79,7 +85,29 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-/// The largest file this process may write (ulimit -f).
+// Pairs of file systems (source, destination) between which FICLONE failed
+// for want of support: it is not tried again between them, which saves a
+// failing call per file where nothing can be cloned (ext4, tmpfs).
+std::mutex g_clone_mu;
+std::set<std::pair<dev_t, dev_t>>* g_no_clone =
+    new std::set<std::pair<dev_t, dev_t>>;
+
+bool MayClone(dev_t from, dev_t to) {
+  std::lock_guard<std::mutex> lock(g_clone_mu);
+  return g_no_clone->count({from, to}) == 0;
+}
+
+void NoteCloneFailed(dev_t from, dev_t to, int err) {
+  // Other errors (EINVAL on btrfs for files with different checksum flags)
+  // are the file's, not the file system's.
+  if (err != EOPNOTSUPP && err != ENOTTY && err != EXDEV && err != ENOSYS)
+    return;
+  std::lock_guard<std::mutex> lock(g_clone_mu);
+  g_no_clone->emplace(from, to);
+}
+
+}  // namespace
+
 off_t FileSizeLimit() {
   rlimit r;
   if (getrlimit(RLIMIT_FSIZE, &r) != 0 || r.rlim_cur == RLIM_INFINITY ||
@@ -87,8 +115,6 @@ off_t FileSizeLimit() {
     return static_cast<off_t>(INT64_MAX);
   return static_cast<off_t>(r.rlim_cur);
 }
-
-}  // namespace
 
 const ProcessIds& ProcessIds::Current() {
   static const ProcessIds ids = [] {
@@ -136,25 +162,24 @@ bool IsTemporaryName(const std::string& name) {
 
 void RemoveLeftovers(int dir_fd, const std::string& dir,
                      std::vector<std::string>* notes) {
-  int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
-  if (!listing) {
+  // A descriptor of its own, read from the start: `dir_fd` stays as it is.
+  ScopedFd fd(openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) {
     notes->push_back(UnixError("open", dir, errno));
-    if (fd >= 0) close(fd);
     return;
   }
-  std::vector<std::string> found;
-  while (const dirent* entry = readdir(listing)) {
-    if (!IsTemporaryName(entry->d_name)) continue;
+  std::vector<std::pair<std::string, unsigned char>> candidates;
+  ReadDirectory(fd.get(), [&](const char* name, unsigned char type) {
+    if (IsTemporaryName(name)) candidates.emplace_back(name, type);
+  });
+  fd.reset();
+  for (const auto& [name, type] : candidates) {
     struct stat st;
-    if (entry->d_type == DT_REG ||
-        (entry->d_type == DT_UNKNOWN &&
-         fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(st.st_mode)))
-      found.push_back(entry->d_name);
-  }
-  closedir(listing);
-  for (const std::string& name : found) {
+    if (type != DT_REG &&
+        (type != DT_UNKNOWN ||
+         fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+         !S_ISREG(st.st_mode)))
+      continue;
     std::string path = JoinPath(dir, name);
     if (unlinkat(dir_fd, name.c_str(), 0) == 0)
       notes->push_back("removed " + path + ", left by an interrupted run");
@@ -163,12 +188,34 @@ void RemoveLeftovers(int dir_fd, const std::string& dir,
   }
 }
 
+std::shared_ptr<HostDir> OpenHostDir(const std::string& path,
+                                     std::string* error) {
+  auto dir = std::make_shared<HostDir>();
+  dir->path = path;
+  dir->fd.reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir->fd.get() < 0) {
+    Fail("open", path, errno, error);
+    return nullptr;
+  }
+  if (fstat(dir->fd.get(), &dir->st) != 0) {
+    Fail("fstat", path, errno, error);
+    return nullptr;
+  }
+  // Without a default ACL, a new file's permission bits are those asked for
+  // less the umask, and need no fchmod when they are the ones wanted.
+  if (fgetxattr(dir->fd.get(), "system.posix_acl_default", nullptr, 0) < 0 &&
+      (errno == ENODATA || errno == EOPNOTSUPP))
+    dir->default_acl = false;
+  return dir;
+}
+
 PreparedCopy::~PreparedCopy() {
-  if (!temp_name_.empty()) unlinkat(dir_fd_.get(), temp_name_.c_str(), 0);
+  if (!temp_name_.empty()) unlinkat(dir_fd(), temp_name_.c_str(), 0);
 }
 
 bool PreparedCopy::Open(const std::string& source, const std::string& dest,
-                        bool check_dest, std::string* error) {
+                        std::shared_ptr<const HostDir> dir,
+                        std::string* error) {
   source_ = source;
   dest_ = dest;
   in_.reset(open(source.c_str(), O_RDONLY | O_CLOEXEC));
@@ -178,54 +225,86 @@ bool PreparedCopy::Open(const std::string& source, const std::string& dest,
   if (S_ISDIR(source_st_.st_mode)) return Fail("read", source, EISDIR, error);
 
   size_t slash = dest.rfind('/');
-  dir_ = slash == std::string::npos ? "."
-         : slash == 0               ? "/"
-                                    : dest.substr(0, slash);
   name_ = slash == std::string::npos ? dest : dest.substr(slash + 1);
   if (name_.empty()) return Fail("open", dest, EISDIR, error);
-
-  dir_fd_.reset(open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_fd_.get() < 0) return Fail("open", dir_, errno, error);
-  if (fstat(dir_fd_.get(), &dir_st_) != 0)
-    return Fail("fstat", dir_, errno, error);
-  return LookAtDest(check_dest, error);
+  if (!dir) dir = OpenHostDir(ParentPath(dest), error);
+  dir_ = std::move(dir);
+  return dir_ != nullptr;
 }
 
-bool PreparedCopy::CheckDest(std::string* error) {
-  return LookAtDest(true, error);
+bool PreparedCopy::Open(const std::string& source, const std::string& dest,
+                        bool check_dest, std::string* error) {
+  return Open(source, dest, nullptr, error) &&
+         LookAtDest(nullptr, check_dest, error);
 }
 
-bool PreparedCopy::LookAtDest(bool refuse, std::string* error) {
+bool PreparedCopy::CheckDest(const DestLook* look, std::string* error) {
+  return LookAtDest(look, true, error);
+}
+
+bool PreparedCopy::LookAtDest(const DestLook* look, bool refuse,
+                              std::string* error) {
   in_place_ = false;
-  has_dest_ = fstatat(dir_fd_.get(), name_.c_str(), &dest_st_,
-                      AT_SYMLINK_NOFOLLOW) == 0;
-  if (!has_dest_) {
-    if (errno == ENOENT || !refuse) return true;
-    return Fail("fstatat", dest_, errno, error);
+  if (look) {
+    has_dest_ = look->exists;
+    if (has_dest_) dest_st_ = look->st;
+  } else {
+    has_dest_ =
+        fstatat(dir_fd(), name_.c_str(), &dest_st_, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!has_dest_ && errno != ENOENT && refuse)
+      return Fail("fstatat", dest_, errno, error);
   }
+  if (!has_dest_) return true;
+  const ProcessIds& ids = ProcessIds::Current();
   if (refuse) {
     if (S_ISDIR(dest_st_.st_mode)) return Fail("open", dest_, EISDIR, error);
     // Root would be let through by POSIX, so the rule is ours to keep.
     if (S_ISREG(dest_st_.st_mode) && (dest_st_.st_mode & 0222) == 0)
       return Fail("open", dest_, EACCES, error);
     // Windows refuses to replace a file that may not be written, though its
-    // folder may be: so does a copy here, whichever way it is made.
-    if (!S_ISLNK(dest_st_.st_mode) &&
-        faccessat(dir_fd_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0)
+    // folder may be: so does a copy here, whichever way it is made. The
+    // owner's permission is the owner's bits, which no ACL narrows: where
+    // those allow writing, asking the kernel (faccessat) is left out, one
+    // call less per file of one's own. A read-only file system or an
+    // immutable file then fails the copy when it is made.
+    bool owner_may_write =
+        dest_st_.st_uid == ids.uid && (dest_st_.st_mode & S_IWUSR) != 0;
+    if (!S_ISLNK(dest_st_.st_mode) && !owner_may_write &&
+        faccessat(dir_fd(), name_.c_str(), W_OK, AT_EACCESS) != 0)
       return Fail("faccessat", dest_, errno, error);
   }
-  const ProcessIds& ids = ProcessIds::Current();
-  in_place_ = WritesInPlace(dest_st_, ids, NewFileGroup(dir_st_, ids));
+  in_place_ = WritesInPlace(dest_st_, ids, NewFileGroup(dir_->st, ids));
   return true;
+}
+
+mode_t PreparedCopy::WantedMode() const {
+  // The new file takes the old one's place, so it is given the old one's
+  // permission bits; a new destination gets the default ones. Windows gives
+  // a copy the source's read-only attribute.
+  mode_t mode = has_dest_ && S_ISREG(dest_st_.st_mode) ? dest_st_.st_mode & 0777
+                                                       : 0666 & ~ProcessUmask();
+  if ((source_st_.st_mode & 0222) == 0) mode &= ~0222;
+  return mode;
 }
 
 bool PreparedCopy::Create(bool named_fallback, std::string* error) {
   create_refused_ = false;
+  // An unnamed file is made with the permission bits it is to have, as far
+  // as they are known now: where they still are at Commit() it needs no
+  // fchmod, one call less per file. A named one stays private until then.
+  const mode_t umask_bits = ProcessUmask();
+  auto made_with = [&](mode_t mode) {
+    created_mode_ =
+        dir_->default_acl ? static_cast<mode_t>(-1) : mode & ~umask_bits;
+  };
   if (g_unnamed_temporaries && CanNameUnnamedFiles()) {
-    label_ = dir_ + " (O_TMPFILE)";
-    out_.reset(
-        openat(dir_fd_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (out_.get() >= 0) return true;
+    label_ = dir() + " (O_TMPFILE)";
+    mode_t mode = WantedMode();
+    out_.reset(openat(dir_fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (out_.get() >= 0) {
+      made_with(mode);
+      return true;
+    }
     // Kernels without O_TMPFILE see O_DIRECTORY: EISDIR.
     if ((errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) ||
         !named_fallback) {
@@ -233,15 +312,16 @@ bool PreparedCopy::Create(bool named_fallback, std::string* error) {
       return Fail("open", label_, errno, error);
     }
   } else if (!named_fallback) {
-    return Fail("open", dir_ + " (O_TMPFILE)", EOPNOTSUPP, error);
+    return Fail("open", dir() + " (O_TMPFILE)", EOPNOTSUPP, error);
   }
   for (int attempt = 0;; ++attempt) {
     std::string temp = TempName(name_);
-    label_ = JoinPath(dir_, temp);
-    out_.reset(openat(dir_fd_.get(), temp.c_str(),
+    label_ = JoinPath(dir(), temp);
+    out_.reset(openat(dir_fd(), temp.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out_.get() >= 0) {
       temp_name_ = temp;
+      made_with(0600);
       return true;
     }
     if (errno != EEXIST || attempt == 100) {
@@ -251,18 +331,33 @@ bool PreparedCopy::Create(bool named_fallback, std::string* error) {
   }
 }
 
-bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
+bool PreparedCopy::CopyData(dev_t out_dev, off_t* copied, std::string* error) {
   // Where the file system can share blocks (btrfs, XFS), a clone copies no
   // data at all: 0.027 s for 1 GiB on XFS. Anywhere else it fails at once,
   // and the copy follows.
-  if (ioctl(out_.get(), FICLONE, in_.get()) == 0) {
-    *copied = source_st_.st_size;
-    return true;
+  if (MayClone(source_st_.st_dev, out_dev)) {
+    if (ioctl(out_.get(), FICLONE, in_.get()) == 0) {
+      *copied = source_st_.st_size;
+      return true;
+    }
+    NoteCloneFailed(source_st_.st_dev, out_dev, errno);
   }
+  // A regular file is copied up to the size fstat gave when it was opened,
+  // so that a small file takes one copy_file_range, not a second one that
+  // finds the end: one call less per file. A file that shrinks meanwhile
+  // ends where its data ends; one that grows is copied as it was. Files
+  // whose size says nothing (0 in /proc) are copied to their end.
+  const off_t size = source_st_.st_size;
+  const bool sized = S_ISREG(source_st_.st_mode) && size > 0;
+  auto left = [&](size_t most) {
+    return sized ? static_cast<size_t>(std::min<off_t>(size - *copied, most))
+                 : most;
+  };
   *copied = 0;
   for (;;) {
-    ssize_t n =
-        copy_file_range(in_.get(), nullptr, out_.get(), nullptr, 1 << 30, 0);
+    if (sized && *copied >= size) return true;
+    ssize_t n = copy_file_range(in_.get(), nullptr, out_.get(), nullptr,
+                                left(1 << 30), 0);
     if (n == 0) return true;
     if (n > 0) *copied += n;
     if (n > 0 || errno == EINTR) continue;
@@ -273,7 +368,8 @@ bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
   }
   char buf[64 * 1024];
   for (;;) {
-    ssize_t n = read(in_.get(), buf, sizeof buf);
+    if (sized && *copied >= size) return true;
+    ssize_t n = read(in_.get(), buf, left(sizeof buf));
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -291,7 +387,9 @@ bool PreparedCopy::CopyData(off_t* copied, std::string* error) {
 
 bool PreparedCopy::Write(bool named_fallback, std::string* error) {
   off_t copied;
-  if (!Create(named_fallback, error) || !CopyData(&copied, error)) return false;
+  if (!Create(named_fallback, error) ||
+      !CopyData(dir_->st.st_dev, &copied, error))
+    return false;
   in_.reset();
   const timespec times[2] = {{0, UTIME_OMIT}, source_st_.st_mtim};
   if (futimens(out_.get(), times) != 0)
@@ -305,21 +403,19 @@ bool PreparedCopy::Sync(std::string* error) {
   return true;
 }
 
-bool PreparedCopy::IsCurrent(const std::string& source) const {
-  struct stat src, dir;
-  return stat(source.c_str(), &src) == 0 && SameVersion(src, source_st_) &&
-         stat(dir_.c_str(), &dir) == 0 && SameInode(dir, dir_st_);
+bool PreparedCopy::SourceIsCurrent(const std::string& source) const {
+  struct stat src;
+  return stat(source.c_str(), &src) == 0 && SameVersion(src, source_st_);
 }
 
 PreparedCopy::Outcome PreparedCopy::Commit(std::string* error) {
   // The new file takes the old one's place, so it is given what the old one
-  // had: its owner and group, and its permission bits.
-  mode_t mode = 0666 & ~ProcessUmask();
+  // had: its owner and group, and its permission bits (WantedMode).
   if (has_dest_ && S_ISREG(dest_st_.st_mode)) {
     const ProcessIds& ids = ProcessIds::Current();
     uid_t uid =
         dest_st_.st_uid == ids.uid ? static_cast<uid_t>(-1) : dest_st_.st_uid;
-    gid_t gid = dest_st_.st_gid == NewFileGroup(dir_st_, ids)
+    gid_t gid = dest_st_.st_gid == NewFileGroup(dir_->st, ids)
                     ? static_cast<gid_t>(-1)
                     : dest_st_.st_gid;
     if ((uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)) &&
@@ -328,11 +424,9 @@ PreparedCopy::Outcome PreparedCopy::Commit(std::string* error) {
       Fail("fchown", label_, errno, error);
       return Outcome::kFailed;
     }
-    mode = dest_st_.st_mode & 0777;
   }
-  // Windows gives a copy the source's read-only attribute.
-  if ((source_st_.st_mode & 0222) == 0) mode &= ~0222;
-  if (fchmod(out_.get(), mode) != 0) {
+  mode_t mode = WantedMode();
+  if (mode != created_mode_ && fchmod(out_.get(), mode) != 0) {
     Fail("fchmod", label_, errno, error);
     return Outcome::kFailed;
   }
@@ -342,10 +436,9 @@ PreparedCopy::Outcome PreparedCopy::Commit(std::string* error) {
     // A new destination gets its name at once: no second name exists at any
     // moment, so a crash cannot leave one. Its data is on disk already.
     if (!has_dest_) {
-      if (linkat(AT_FDCWD, proc.c_str(), dir_fd_.get(), name_.c_str(),
+      if (linkat(AT_FDCWD, proc.c_str(), dir_fd(), name_.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
         out_.reset();
-        NoteCreated(dir_, name_);
         return Outcome::kDone;
       }
       if (errno != EEXIST) {
@@ -358,34 +451,32 @@ PreparedCopy::Outcome PreparedCopy::Commit(std::string* error) {
     // name, which the next run removes (RemoveLeftovers).
     for (int attempt = 0;; ++attempt) {
       std::string temp = TempName(name_);
-      if (linkat(AT_FDCWD, proc.c_str(), dir_fd_.get(), temp.c_str(),
+      if (linkat(AT_FDCWD, proc.c_str(), dir_fd(), temp.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
         temp_name_ = temp;
         break;
       }
       if (errno != EEXIST || attempt == 100) {
-        Fail("linkat", proc + ", " + JoinPath(dir_, temp), errno, error);
+        Fail("linkat", proc + ", " + JoinPath(dir(), temp), errno, error);
         return Outcome::kFailed;
       }
     }
   }
-  std::string temp_path = JoinPath(dir_, temp_name_);
+  std::string temp_path = JoinPath(dir(), temp_name_);
   if (out_.Close() != 0) {
     Fail("close", temp_path, errno, error);
     return Outcome::kFailed;
   }
-  if (renameat(dir_fd_.get(), temp_name_.c_str(), dir_fd_.get(),
-               name_.c_str()) != 0) {
+  if (renameat(dir_fd(), temp_name_.c_str(), dir_fd(), name_.c_str()) != 0) {
     Fail("rename", temp_path + ", " + dest_, errno, error);
     return Outcome::kFailed;
   }
   temp_name_.clear();
-  NoteCreated(dir_, name_);
   return Outcome::kDone;
 }
 
 void PreparedCopy::DropNewFile() {
-  if (!temp_name_.empty()) unlinkat(dir_fd_.get(), temp_name_.c_str(), 0);
+  if (!temp_name_.empty()) unlinkat(dir_fd(), temp_name_.c_str(), 0);
   temp_name_.clear();
   out_.reset();
   written_ = false;
@@ -403,7 +494,7 @@ bool PreparedCopy::WriteInPlace(std::string* error) {
   label_ = dest_;
   // Never through a symbolic link; and should a FIFO have taken the file's
   // place since it was looked at, fail rather than wait for a reader.
-  out_.reset(openat(dir_fd_.get(), name_.c_str(),
+  out_.reset(openat(dir_fd(), name_.c_str(),
                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (out_.get() < 0) return Fail("open", dest_, errno, error);
 
@@ -419,7 +510,7 @@ bool PreparedCopy::WriteInPlace(std::string* error) {
     return Fail("fallocate", dest_, errno, error);
 
   off_t copied;
-  if (!CopyData(&copied, error)) return false;
+  if (!CopyData(dest_st_.st_dev, &copied, error)) return false;
   in_.reset();
   if (ftruncate(out_.get(), copied) != 0)
     return Fail("ftruncate", dest_, errno, error);

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,13 +81,35 @@ bool IsTemporaryName(const std::string& name);
 void RemoveLeftovers(int dir_fd, const std::string& dir,
                      std::vector<std::string>* notes);
 
+/// A directory that copies are made into, open for them.
+struct HostDir {
+  std::string path;
+  ScopedFd fd;
+  struct stat st = {};
+  /// Whether a new file in it may get its permissions from a default ACL
+  /// rather than from the umask.
+  bool default_acl = true;
+};
+
+/// Opens the directory `path` for copies into it. Returns null with `*error`
+/// set, naming the call and the path, when it cannot be opened.
+std::shared_ptr<HostDir> OpenHostDir(const std::string& path,
+                                     std::string* error);
+
+/// What an lstat of a destination found, taken by a caller just before the
+/// copy so that the copy need not look again.
+struct DestLook {
+  bool exists = false;
+  struct stat st = {};  // when it exists
+};
+
 /// One copy of CopyHostFile taken step by step, so that its data can be
 /// written early and flushed together with other copies (HostCopier):
 /// Open(), then Write() and Sync() or a flush of the whole file system, then
-/// Finish(). Until Finish() the new file is unseen: it has no name where the
-/// file system allows (O_TMPFILE) and /proc is there to name it by, else a
-/// hidden temporary name that is removed when the copy is destroyed
-/// unfinished.
+/// CheckDest() and Finish(). Until Finish() the new file is unseen: it has no
+/// name where the file system allows (O_TMPFILE) and /proc is there to name
+/// it by, else a hidden temporary name that is removed when the copy is
+/// destroyed unfinished.
 class PreparedCopy {
  public:
   PreparedCopy() = default;
@@ -94,19 +117,27 @@ class PreparedCopy {
   PreparedCopy(const PreparedCopy&) = delete;
   PreparedCopy& operator=(const PreparedCopy&) = delete;
 
-  /// Opens `source` and the directory of `dest` and looks at `dest`, after
-  /// the checks that Windows makes when it opens them (CheckDest only with
-  /// `check_dest`). Returns false with `*error` set when the copy cannot be
-  /// made.
+  /// Opens `source` and takes `dir`, the directory of `dest` opened by
+  /// OpenHostDir (opened here when null), after the checks that Windows
+  /// makes when it opens the source. Does not look at `dest`. Returns false
+  /// with `*error` set when the copy cannot be made.
   bool Open(const std::string& source, const std::string& dest,
-            bool check_dest, std::string* error);
+            std::shared_ptr<const HostDir> dir, std::string* error);
+
+  /// Opens as above, then looks at `dest`: with the checks of CheckDest()
+  /// when `check_dest`, else only to know it.
+  bool Open(const std::string& source, const std::string& dest, bool check_dest,
+            std::string* error);
 
   /// Looks at the destination again, as it is now, and refuses what Windows
   /// would not open for writing: a directory, a regular file no one may
   /// write, or anything but a symbolic link that this process may not write
-  /// (faccessat with its effective ids). Returns true when the destination
-  /// may be replaced or does not exist; false with `*error` set otherwise.
-  bool CheckDest(std::string* error);
+  /// (faccessat with its effective ids). `look`, when not null, is what an
+  /// lstat of the destination found just now, taken instead of looking
+  /// again. Returns true when the destination may be replaced or does not
+  /// exist; false with `*error` set otherwise.
+  bool CheckDest(const DestLook* look, std::string* error);
+  bool CheckDest(std::string* error) { return CheckDest(nullptr, error); }
 
   /// Tells whether the destination, as last looked at, is to be written in
   /// place (WritesInPlace) rather than replaced by the new file.
@@ -121,12 +152,12 @@ class PreparedCopy {
   /// Puts the new file's data on disk. Returns false with `*error` set.
   bool Sync(std::string* error);
 
-  /// Tells whether `source` and the destination's directory are still the
-  /// files that were opened, unchanged as far as their inodes tell.
-  bool IsCurrent(const std::string& source) const;
+  /// Tells whether `source` is still the file that was opened, unchanged as
+  /// far as its inode tells.
+  bool SourceIsCurrent(const std::string& source) const;
 
-  /// Makes the copy, after Open() or CheckDest(): writes the destination in
-  /// place where in_place() says so; otherwise writes and syncs the new file
+  /// Makes the copy, after CheckDest(): writes the destination in place
+  /// where in_place() says so; otherwise writes and syncs the new file
   /// unless done before, gives it the old file's owner, group and permission
   /// bits, and renames it over the destination. A regular file is written
   /// in place after all when its directory refuses the new file or the new
@@ -135,9 +166,15 @@ class PreparedCopy {
   bool Finish(std::string* error);
 
   const struct stat& source_stat() const { return source_st_; }
-  const struct stat& dir_stat() const { return dir_st_; }
-  const std::string& dir() const { return dir_; }
-  int dir_fd() const { return dir_fd_.get(); }
+  const std::shared_ptr<const HostDir>& host_dir() const { return dir_; }
+  const struct stat& dir_stat() const { return dir_->st; }
+  const std::string& dir() const { return dir_->path; }
+  int dir_fd() const { return dir_->fd.get(); }
+  /// The last name of the destination.
+  const std::string& name() const { return name_; }
+  /// Whether the destination existed when last looked at, and what it was.
+  bool has_dest() const { return has_dest_; }
+  const struct stat& dest_stat() const { return dest_st_; }
   int fd() const { return out_.get(); }
   /// Names the new file in messages.
   const std::string& label() const { return label_; }
@@ -145,30 +182,37 @@ class PreparedCopy {
  private:
   enum class Outcome { kDone, kFailed, kInPlace };
 
-  bool LookAtDest(bool refuse, std::string* error);
+  bool LookAtDest(const DestLook* look, bool refuse, std::string* error);
+  /// The permission bits the new file is to have, as far as known.
+  mode_t WantedMode() const;
   bool Create(bool named_fallback, std::string* error);
-  bool CopyData(off_t* copied, std::string* error);
+  /// Copies the source's data into out_, which is on the file system
+  /// `out_dev`; `*copied` is set to the bytes copied.
+  bool CopyData(dev_t out_dev, off_t* copied, std::string* error);
   Outcome Commit(std::string* error);
   bool WriteInPlace(std::string* error);
   void DropNewFile();
 
   std::string source_;
   std::string dest_;
-  std::string dir_;   // of dest_
   std::string name_;  // the last name of dest_
   ScopedFd in_;
-  ScopedFd dir_fd_;
+  std::shared_ptr<const HostDir> dir_;  // of dest_
   ScopedFd out_;
   struct stat source_st_ = {};
-  struct stat dir_st_ = {};
   struct stat dest_st_ = {};  // as last looked at, when has_dest_
   bool has_dest_ = false;
   bool in_place_ = false;
   bool written_ = false;         // the new file holds the data
   bool create_refused_ = false;  // the directory refused the new file
+  // The permission bits the new file was created with, when known.
+  mode_t created_mode_ = static_cast<mode_t>(-1);
   std::string label_;
   std::string temp_name_;  // while the new file has a name of its own
 };
+
+/// Returns the largest file this process may write (ulimit -f).
+off_t FileSizeLimit();
 
 /// Makes copies use a named temporary, as they do on file systems without
 /// O_TMPFILE, when `enabled` is false. For tests.

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -163,6 +166,87 @@ TEST_P(CopyHostFileTest, RefusalsLeaveDestinationAsItWas) {
   EXPECT_EQ(Read("new"), "new");
   EXPECT_EQ(Names(""), (std::vector<std::string>{"dir", "new", "readonly"}));
   EXPECT_TRUE(Names("dir").empty());
+}
+
+// A folder with a default ACL gives new files their bits from it, not from
+// the umask: a copy into it still gets the bits it is to have.
+TEST_P(CopyHostFileTest, DefaultAclDoesNotDecideTheBits) {
+  MakeDir("acl");
+  // u::rwx g::r-x o::---, as the kernel stores a default ACL.
+  struct {
+    uint32_t version;
+    struct {
+      uint16_t tag, perm;
+      uint32_t id;
+    } entries[3];
+  } acl = {2, {{0x01, 7, ~0u}, {0x04, 5, ~0u}, {0x20, 0, ~0u}}};
+  if (setxattr(Path("acl").c_str(), "system.posix_acl_default", &acl,
+               sizeof acl, 0) != 0)
+    GTEST_SKIP() << "no ACLs here: " << Strerror(errno);
+  Write("new", "new");
+  Write("acl/old", "old", 0604);
+  ASSERT_TRUE(Copy("new", "acl/created")) << error_;
+  ASSERT_TRUE(Copy("new", "acl/old")) << error_;
+  EXPECT_EQ(Lstat("acl/created").st_mode & 07777, 0644u);
+  EXPECT_EQ(Lstat("acl/old").st_mode & 07777, 0604u);
+}
+
+// Tells whether FICLONE works in the folder `dir`: a clone takes the whole
+// file as it is, whatever its size was when it was opened.
+bool ClonesIn(const std::string& dir) {
+  int a = open(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
+  int b = open(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
+  bool clones =
+      a >= 0 && b >= 0 && write(a, "x", 1) == 1 && ioctl(b, FICLONE, a) == 0;
+  if (a >= 0) close(a);
+  if (b >= 0) close(b);
+  return clones;
+}
+
+// The copy stops at the size the source had when it was opened, and ends
+// early where the data ends first: a source rewritten meanwhile, longer or
+// shorter, neither hangs the copy nor fails it.
+TEST_P(CopyHostFileTest, SourceThatGrowsOrShrinksWhileCopied) {
+  struct Case {
+    const char* what;
+    const char* before;
+    const char* after;
+    bool in_place;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"grows", "12345", "1234567890", false, "12345"},
+      {"shrinks", "1234567890", "123", false, "123"},
+      {"becomes empty", "12345", "", false, ""},
+      {"grows, in place", "12345", "1234567890", true, "12345"},
+      {"shrinks, in place", "1234567890", "123", true, "123"},
+  };
+  bool clones = ClonesIn(root());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("src", c.before);
+    Write("dest", "old data, longer than any new one");
+    if (c.in_place) {
+      ASSERT_EQ(link(Path("dest").c_str(), Path("other").c_str()), 0);
+    }
+    PreparedCopy copy;
+    ASSERT_TRUE(copy.Open(Path("src"), Path("dest"), true, &error_)) << error_;
+    EXPECT_EQ(copy.in_place(), c.in_place);
+    // The same file, rewritten after it was opened.
+    int fd = open(Path("src").c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, c.after, strlen(c.after)),
+              static_cast<ssize_t>(strlen(c.after)));
+    close(fd);
+    ASSERT_TRUE(copy.Finish(&error_)) << error_;
+    std::string want = c.want;
+    if (clones && !c.in_place) want = c.after;
+    EXPECT_EQ(Read("dest"), want);
+    if (c.in_place) {
+      EXPECT_EQ(Read("other"), want);
+    }
+    unlink(Path("other").c_str());
+  }
 }
 
 // Runs CopyHostFile(big, dest) in a child limited to writing 64 KiB files,

@@ -68,6 +68,10 @@ mode_t ProcessUmask() {
 uint32_t HostAttributes(const std::string& host_path) {
   struct stat st;
   if (lstat(host_path.c_str(), &st) != 0) return kInvalidAttributes;
+  return AttributesOf(host_path, st);
+}
+
+uint32_t AttributesOf(const std::string& host_path, const struct stat& st) {
   uint32_t attributes =
       S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
   // A symbolic link's own mode is 0777: never read-only.
@@ -98,7 +102,7 @@ bool SetHostAttributes(const std::string& host_path, uint32_t attributes,
 }
 
 std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
-                                        std::string* error) {
+                                        std::string* error, bool regular) {
   std::string ignored;
   if (!error) error = &ignored;
   int fd = open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -107,6 +111,7 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
     return nullptr;
   }
   auto file = std::make_unique<HostInputFile>(fd);
+  if (regular) return file;
   struct stat st;
   if (fstat(fd, &st) != 0) {
     Fail("fstat", host_path, errno, error);

@@ -5,6 +5,7 @@
 #ifndef PATCHER_WINE_HOST_FILE_H_
 #define PATCHER_WINE_HOST_FILE_H_
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -22,6 +23,10 @@ namespace patcher {
 /// name starts with a dot. Returns kInvalidAttributes when it does not exist.
 uint32_t HostAttributes(const std::string& host_path);
 
+/// Returns the attribute bits that HostAttributes gives `host_path` when its
+/// lstat is `st`.
+uint32_t AttributesOf(const std::string& host_path, const struct stat& st);
+
 /// Sets the read-only bit of the regular file `host_path` as Wine does:
 /// setting it takes away every write permission; clearing it from a file no
 /// one may write gives write permission to the owner and to those who may
@@ -33,9 +38,12 @@ bool SetHostAttributes(const std::string& host_path, uint32_t attributes,
 
 /// Opens `host_path` for reading. Returns null when it cannot be opened or
 /// is a directory, with `*error` (when not null) naming the call, the path
-/// and the reason.
+/// and the reason. `regular`: the caller has just seen that `host_path`
+/// names a regular file (in its directory's listing), and it is not
+/// examined again.
 std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
-                                        std::string* error);
+                                        std::string* error,
+                                        bool regular = false);
 
 /// Reads the first `limit` bytes (or fewer) of the regular file `host_path`
 /// into `*text`, as for a small configuration file: opened without waiting

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "test_util.h"
+#include "wine/copier.h"
 #include "wine/copy.h"
 #include "wine/host_file.h"
 
@@ -249,6 +250,112 @@ TEST_F(MapToHostTest, SeesNamesCreatedAfterAListing) {
   const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, data_.c_str(), times, 0), 0);
   EXPECT_EQ(Map("C:\\Games\\Data\\OTHER.MIX"), data_ + "/Other.mix");
+}
+
+// One run's paths: the listings are read once and kept, and what the run's
+// own copies do to names shows in the paths mapped after them, whichever
+// spelling of a folder they go through.
+class HostPathsTest : public MapToHostTest {
+ protected:
+  std::string MapIn(HostPaths* paths, const std::string& windows_path) {
+    std::string host;
+    EXPECT_TRUE(paths->Map(windows_path, &host)) << windows_path;
+    return host;
+  }
+};
+
+TEST_F(HostPathsTest, LaterPathsSeeWhatTheRunCreated) {
+  // D: is C: again, through another link: the same folder by another path.
+  ASSERT_EQ(symlink("../drive_c", Path("prefix/dosdevices/d:").c_str()), 0);
+  std::string d_data = prefix_ + "/dosdevices/d:/Games/Data";
+  Write("new.mix", "new");
+  HostPaths paths(prefix_, &text_.text);
+  HostCopier copier(&paths);
+  // Mapped before the file exists: each keeps its spelling.
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\new.mix"), data_ + "/new.mix");
+  EXPECT_EQ(MapIn(&paths, "D:\\GAMES\\DATA\\New.Mix"), d_data + "/New.Mix");
+  std::string created = MapIn(&paths, "C:\\Games\\DATA\\NEW.MIX");
+  ASSERT_EQ(created, data_ + "/NEW.MIX");
+
+  std::string error;
+  ASSERT_TRUE(copier.Copy(Path("new.mix"), created, &error)) << error;
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\new.mix"), data_ + "/NEW.MIX");
+  EXPECT_EQ(MapIn(&paths, "D:\\GAMES\\DATA\\New.Mix"), d_data + "/NEW.MIX");
+  // A file it replaces keeps its name.
+  ASSERT_TRUE(copier.Copy(Path("new.mix"),
+                          MapIn(&paths, "C:\\GAMES\\Data\\File.Mix"), &error))
+      << error;
+  EXPECT_EQ(Names("prefix/drive_c/Games/Data"),
+            (std::vector<std::string>{"NEW.MIX", "file.mix"}));
+}
+
+TEST_F(HostPathsTest, NamesOthersMakeShowAfterForget) {
+  HostPaths paths(prefix_, &text_.text);
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\OTHER.MIX"), data_ + "/OTHER.MIX");
+  // Made by another program: the run goes on with the names it has read,
+  // until it forgets them (at a box, where it waits).
+  Write("prefix/drive_c/Games/Data/Other.mix", "other");
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\other.mix"), data_ + "/other.mix");
+  paths.Forget();
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\OTHER.MIX"), data_ + "/Other.mix");
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\other.mix"), data_ + "/Other.mix");
+}
+
+// Two folders used in turn, together beyond the budget of names: neither is
+// read again for each path (which would make a patch with its sources in
+// one big folder and its destinations in another read both for each file).
+TEST_F(HostPathsTest, FoldersInUseAreKeptBeyondTheBudget) {
+  MakeDir("prefix/drive_c/A");
+  MakeDir("prefix/drive_c/B");
+  for (int i = 0; i < 20; ++i) {
+    Write("prefix/drive_c/A/a" + std::to_string(i), "");
+    Write("prefix/drive_c/B/b" + std::to_string(i), "");
+  }
+  std::string c = prefix_ + "/dosdevices/c:";
+  HostPaths paths(prefix_, &text_.text, 10);
+  for (int i = 0; i < 20; ++i) {
+    std::string n = std::to_string(i);
+    EXPECT_EQ(MapIn(&paths, "C:\\A\\A" + n), c + "/A/a" + n);
+    EXPECT_EQ(MapIn(&paths, "C:\\B\\B" + n), c + "/B/b" + n);
+  }
+  // Renamed behind the run's back: its listing of A is the one it read
+  // (the path is spelt anew, so that it is not one mapped already).
+  ASSERT_EQ(rename(Path("prefix/drive_c/A/a5").c_str(),
+                   Path("prefix/drive_c/A/gone").c_str()),
+            0);
+  EXPECT_EQ(MapIn(&paths, "C:\\a\\A5"), c + "/A/a5");
+  paths.Forget();
+  EXPECT_EQ(MapIn(&paths, "C:\\a\\A5"), c + "/A/A5");
+}
+
+TEST_F(HostPathsTest, ALinkReplacedByAFileIsNoFolderAnyMore) {
+  ASSERT_EQ(symlink("Data", Path("prefix/drive_c/Games/Link").c_str()), 0);
+  Write("new.mix", "new");
+  std::string games = prefix_ + "/dosdevices/c:/Games";
+  HostPaths paths(prefix_, &text_.text);
+  HostCopier copier(&paths);
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\LINK\\FILE.MIX"),
+            games + "/Link/file.mix");
+
+  std::string error;
+  ASSERT_TRUE(copier.Copy(Path("new.mix"), games + "/Link", &error)) << error;
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\LINK\\FILE.MIX"),
+            games + "/Link/FILE.MIX");
+  EXPECT_EQ(Read("prefix/drive_c/Games/Data/file.mix"), "mix");
+}
+
+TEST_F(HostPathsTest, TemporariesRemovedAreNoLongerFound) {
+  Write("prefix/drive_c/Games/Data/.a.patcher-Ab12Cd", "left");
+  Write("new.mix", "new");
+  HostPaths paths(prefix_, &text_.text);
+  HostCopier copier(&paths);
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\.A.PATCHER-AB12CD"),
+            data_ + "/.a.patcher-Ab12Cd");
+  std::string error;
+  ASSERT_TRUE(copier.Copy(Path("new.mix"), data_ + "/a", &error)) << error;
+  EXPECT_EQ(copier.TakeNotes().size(), 1u);
+  EXPECT_EQ(MapIn(&paths, "C:\\Games\\Data\\.A.PATCHER-AB12CD"),
+            data_ + "/.A.PATCHER-AB12CD");
 }
 
 }  // namespace
