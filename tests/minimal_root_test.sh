@@ -24,7 +24,8 @@ cp "$patcher" "$work/patcher"
 # $status.
 in_root() {
   status=0
-  env -i "$@" "$unshare" --mount --root="$work" --wd=/patch /patcher \
+  env -i "$@" "$unshare" --mount --propagation unchanged --root="$work" \
+    --wd=/patch /patcher \
     >"$work/out" 2>"$work/err" || status=$?
   keep_output
 }
