@@ -27,6 +27,15 @@ inline char ToLowerAscii(char c) {
 /// equal.
 std::string ToLowerAscii(std::string_view text);
 
+/// Returns the value of the hex digit `c` (0-9, a-f, A-F), or -1 when `c`
+/// is not one (a negative `c`, an end of data, included).
+inline int HexDigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 /// Tells whether `a` and `b` are equal but for the case of ASCII letters.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 

@@ -20,20 +20,13 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 /// Reads `digits` hex digits at `text[pos]`. Returns false when there are
 /// fewer.
 bool ReadHex(std::string_view text, size_t pos, int digits, uint32_t* value) {
   if (pos + digits > text.size()) return false;
   *value = 0;
   for (int i = 0; i < digits; ++i) {
-    int d = HexValue(text[pos + i]);
+    int d = HexDigitValue(static_cast<unsigned char>(text[pos + i]));
     if (d < 0) return false;
     *value = *value * 16 + d;
   }
@@ -243,8 +236,8 @@ std::string YamlValue(std::string_view yaml, std::string_view section,
       continue;
     // Lines indented deeper than the key continue its value.
     std::vector<std::string_view> more;
-    for (size_t j = i + 1; j < lines.size() && (lines[j].text.empty() ||
-                                                lines[j].indent > indent);
+    for (size_t j = i + 1; j < lines.size() &&
+                           (lines[j].text.empty() || lines[j].indent > indent);
          ++j)
       more.push_back(lines[j].text);
     while (!more.empty() && TrimBlanks(more.back()).empty()) more.pop_back();

@@ -27,13 +27,6 @@ bool IsBlank(int c) {
 
 bool IsLineEnd(int c) { return c == '\n' || c < 0; }
 
-int HexDigit(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool IsStringType(uint32_t type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
@@ -236,7 +229,7 @@ int Unescape(int c) {
 
 /// Reads up to `count` more digits in `base` (at most 16) after `value`.
 uint16_t ReadNumber(Scanner* in, uint32_t value, int base, int count) {
-  for (int d; count > 0 && (d = HexDigit(in->Peek())) >= 0 && d < base;
+  for (int d; count > 0 && (d = HexDigitValue(in->Peek())) >= 0 && d < base;
        --count) {
     in->Get();
     value = value * base + d;
@@ -257,7 +250,7 @@ bool ReadQuoted(Scanner* in, int end, Sink* sink) {
       c = in->Peek();
       if (IsLineEnd(c)) return false;
       in->Get();
-      if (c == 'x' && HexDigit(in->Peek()) >= 0) {
+      if (c == 'x' && HexDigitValue(in->Peek()) >= 0) {
         sink->Unit(ReadNumber(in, 0, 16, 4));
         continue;
       }
@@ -288,10 +281,10 @@ bool ReadHexList(Scanner* in, Sink* sink) {
       if (in->Peek() < 0) return false;
       continue;
     }
-    int value = HexDigit(c);
+    int value = HexDigitValue(c);
     if (value < 0) return false;
     in->Get();
-    int low = HexDigit(in->Peek());
+    int low = HexDigitValue(in->Peek());
     if (low >= 0) {
       in->Get();
       value = value * 16 + low;
@@ -324,7 +317,7 @@ bool ParseType(const std::string& token, uint32_t* type, Form* form) {
              token.compare(0, 4, "hex(") == 0 && token.back() == ')') {
     *type = 0;
     for (size_t i = 4; i + 1 < token.size(); ++i) {
-      int d = HexDigit(token[i]);
+      int d = HexDigitValue(token[i]);
       if (d < 0) return false;
       *type = *type * 16 + d;
     }
@@ -372,7 +365,7 @@ bool ReadValue(Scanner* in, WineValue* value) {
   } else if (form == Form::kDword) {
     uint32_t dword = 0;
     int digits = 0;
-    for (int d; digits < 8 && (d = HexDigit(in->Peek())) >= 0; ++digits) {
+    for (int d; digits < 8 && (d = HexDigitValue(in->Peek())) >= 0; ++digits) {
       in->Get();
       dword = dword * 16 + d;
     }
@@ -436,8 +429,8 @@ size_t MatchPath(const std::string& path, const std::vector<std::string>& want,
   for (size_t i = 0; i < want.size(); ++i) {
     size_t end = path.find('\\', pos);
     if (end == std::string::npos) end = path.size();
-    if (!EqualsIgnoringAsciiCase(
-            std::string_view(path).substr(pos, end - pos), want[i])) {
+    if (!EqualsIgnoringAsciiCase(std::string_view(path).substr(pos, end - pos),
+                                 want[i])) {
       *shared = i;
       return 0;
     }
@@ -615,7 +608,8 @@ bool KnownAbsent(const WineLookupMemo* memo,
   for (const std::vector<std::string>& absent : memo->absent) {
     if (absent.size() > want.size()) continue;
     size_t i = 0;
-    while (i < absent.size() && EqualsIgnoringAsciiCase(want[i], absent[i])) ++i;
+    while (i < absent.size() && EqualsIgnoringAsciiCase(want[i], absent[i]))
+      ++i;
     if (i == absent.size()) return true;
   }
   return false;
