@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "text/locale_code_page.h"
 #include "text/text.h"
 
 extern char** environ;
@@ -144,11 +145,7 @@ bool AnswerFromStatus(int wait_status, BoxType type, int* answer) {
 }
 
 bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang) {
-  const char* name = lc_all && *lc_all       ? lc_all
-                     : lc_ctype && *lc_ctype ? lc_ctype
-                                             : lang;
-  if (!name) return false;
-  std::string lower = ToLowerAscii(name);
+  std::string lower = ToLowerAscii(CtypeLocaleName(lc_all, lc_ctype, lang));
   return lower.find("utf-8") != std::string::npos ||
          lower.find("utf8") != std::string::npos;
 }
