@@ -157,8 +157,8 @@ class LinuxPlatform : public Platform {
     // it is open only makes the share less exact.
     std::string host;
     struct stat st;
-    bool known = paths_.Map(source, &host) &&
-                 stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    bool known = paths_.Map(source, &host) && stat(host.c_str(), &st) == 0 &&
+                 S_ISREG(st.st_mode);
     share_.Plan(known ? st.st_size : -1);
   }
 
@@ -265,12 +265,7 @@ class LinuxPlatform : public Platform {
 /// and the like), built for another C library than the one linked in.
 std::string HomeFromEtcPasswd() {
   std::string text;
-  if (FILE* file = fopen("/etc/passwd", "re")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
-    fclose(file);
-  }
+  if (!ReadSmallHostFile("/etc/passwd", 16 << 20, &text)) return std::string();
   return HomeFromPasswd(text, getuid());
 }
 
