@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "test_util.h"
-#include "wine/launcher_config.h"
-#include "wine/vdf.h"
+#include "prefixes/launcher_config.h"
+#include "prefixes/vdf.h"
 
 namespace patcher {
 namespace {

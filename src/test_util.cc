@@ -1,3 +1,6 @@
+// What tests and fuzz targets share: the platform in memory, files in memory,
+// scratch folders.
+
 #include "test_util.h"
 
 #include <dirent.h>

@@ -16,11 +16,11 @@ cmake -S . -B build-fuzz-cov -DCMAKE_CXX_COMPILER=clang++ -DPATCHER_FUZZ=ON \
 cmake --build build-fuzz-cov -j"$(nproc)" >/dev/null
 
 declare -A sources=(
-  [list]="src/list/patch_list.cc src/run/check.cc src/run/patch_run.cc"
-  [registry]="src/wine/registry.cc src/run/check.cc"
+  [list]="src/list/patch_list.cc src/run/check.cc src/run/patch_run.cc src/game/install_dir.cc"
+  [registry]="src/wine/registry.cc src/run/check.cc src/game/install_dir.cc"
   [path]="src/wine/windows_path.cc src/wine/host_path.cc"
   [nls]="src/text/code_page.cc src/text/case_table.cc src/text/ansi_text.cc"
-  [launcher]="src/wine/vdf.cc src/wine/launcher_config.cc"
+  [launcher]="src/prefixes/vdf.cc src/prefixes/launcher_config.cc"
 )
 for t in "${targets[@]}"; do
   out=build-fuzz-cov/$t

@@ -1,3 +1,6 @@
+// Boxes on the console: the caption and text on standard error, a Yes/No answer
+// read from standard input.
+
 #include "boxes/console_box.h"
 
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// Tests of boxes on the console.
+
 #include "boxes/console_box.h"
 
 #include <gtest/gtest.h>

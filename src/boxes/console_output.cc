@@ -1,3 +1,5 @@
+// Standard output converted from the ANSI code page to UTF-8.
+
 #include "boxes/console_output.h"
 
 #include <stdio.h>

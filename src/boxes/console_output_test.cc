@@ -1,3 +1,5 @@
+// Tests of standard output in the console's encoding.
+
 #include "boxes/console_output.h"
 
 #include <gtest/gtest.h>

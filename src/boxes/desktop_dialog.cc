@@ -7,9 +7,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "posix/subprocess.h"
 #include "text/locale_code_page.h"
 #include "text/text.h"
 
@@ -89,26 +88,6 @@ DialogProgram ChooseDialogProgram(const DesktopFacts& facts) {
   return DialogProgram::kNone;
 }
 
-std::string FindProgram(const char* name, const char* path) {
-  if (!path) return std::string();
-  const char* p = path;
-  for (;;) {
-    const char* end = strchr(p, ':');
-    size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
-    // An empty or relative entry names a folder below the working directory,
-    // which is the patch's folder: never take a dialog program from there.
-    if (len > 0 && p[0] == '/') {
-      std::string candidate = std::string(p, len) + "/" + name;
-      struct stat st;
-      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-          access(candidate.c_str(), X_OK) == 0)
-        return candidate;
-    }
-    if (!end) return std::string();
-    p = end + 1;
-  }
-}
-
 std::vector<std::string> DialogArguments(DialogProgram program,
                                          const char* text, const char* caption,
                                          BoxType type) {
@@ -150,50 +129,24 @@ bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang) {
          lower.find("utf8") != std::string::npos;
 }
 
-pid_t StartDialogProgram(const std::string& path,
-                         const std::vector<std::string>& args, int input_fd,
-                         int output_fd) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-
+std::vector<std::string> DialogEnvironment() {
   // zenity refuses text that its locale cannot read, and a launcher may
   // start us without any locale at all.
-  static char kUtf8Locale[] = "LC_ALL=C.UTF-8";
-  std::vector<char*> env;
   bool utf8 =
       LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG"));
+  std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     if (!utf8 && strncmp(*e, "LC_ALL=", 7) == 0) continue;
     env.push_back(*e);
   }
-  if (!utf8) env.push_back(kUtf8Locale);
-  env.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-  if (input_fd >= 0) posix_spawn_file_actions_adddup2(&actions, input_fd, 0);
-  // The dialog's own output must not mix with the program's lines.
-  if (output_fd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, output_fd, 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int err = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(),
-                        env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return err == 0 ? pid : -1;
+  if (!utf8) env.push_back("LC_ALL=C.UTF-8");
+  return env;
 }
 
-int WaitForProgram(pid_t pid) {
-  int status;
-  while (waitpid(pid, &status, 0) == -1) {
-    if (errno != EINTR) return -1;
-  }
-  return status;
+pid_t StartDialogProgram(const std::string& path,
+                         const std::vector<std::string>& args, int input_fd,
+                         int output_fd) {
+  return StartProgram(path, args, DialogEnvironment(), input_fd, output_fd);
 }
 
 int RunDialogProgram(const std::string& path,

@@ -45,12 +45,6 @@ struct DesktopFacts {
 /// empty). Returns kNone when boxes stay on the console.
 DialogProgram ChooseDialogProgram(const DesktopFacts& facts);
 
-/// Returns the path of the executable regular file `name` in the first
-/// absolute directory of the colon-separated `path` that has one (relative
-/// entries are skipped), or the empty text when there is none or `path` is
-/// null.
-std::string FindProgram(const char* name, const char* path);
-
 /// Returns the arguments, the program's name first, that show a box with
 /// `program` (not kNone): the caption as title, the text (both UTF-8) shown
 /// literally,
@@ -76,19 +70,17 @@ bool AnswerFromStatus(int wait_status, BoxType type, int* answer);
 /// one set and not empty) name reads text as UTF-8.
 bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang);
 
-/// Starts `path` with `args` (args[0] is its name) without a shell and
-/// returns at once. Its standard input is `input_fd` (when -1, this
-/// process's own), its standard output `output_fd` (when -1, /dev/null), its
-/// standard error /dev/null. The dialog's texts are UTF-8: where the locale
-/// does not read UTF-8, the program runs with LC_ALL=C.UTF-8. Returns its
-/// process id, or -1 when it could not be started.
+/// Returns this process's environment as dialog programs get it. Their
+/// texts are UTF-8: where the locale does not read UTF-8, they run with
+/// LC_ALL=C.UTF-8.
+std::vector<std::string> DialogEnvironment();
+
+/// Starts the dialog program `path` with `args` as StartProgram does, in
+/// DialogEnvironment(). Returns its process id, or -1 when it could not be
+/// started.
 pid_t StartDialogProgram(const std::string& path,
                          const std::vector<std::string>& args,
                          int input_fd = -1, int output_fd = -1);
-
-/// Waits for the child `pid` to end. Returns its wait status, or -1 when
-/// there is no such child.
-int WaitForProgram(pid_t pid);
 
 /// Runs `path` with `args` as StartDialogProgram starts it and waits for it.
 /// Returns its wait status, or -1 when it could not be started.

@@ -1,3 +1,5 @@
+// Tests of the choice of desktop dialogs and of the arguments they get.
+
 #include "boxes/desktop_dialog.h"
 
 #include <fcntl.h>
@@ -114,28 +116,6 @@ class ScratchDir : public ::testing::Test {
   }
   std::string dir_;
 };
-
-using FindProgramTest = ScratchDir;
-
-TEST_F(FindProgramTest, FirstExecutableFileInAnAbsoluteFolder) {
-  mkdir((dir_ + "/a").c_str(), 0755);
-  mkdir((dir_ + "/b").c_str(), 0755);
-  mkdir((dir_ + "/a/zenity").c_str(), 0755);  // a folder is no program
-  Write("b/zenity", "", 0644);                // not executable
-  std::string path = dir_ + "/a:" + dir_ + "/b";
-  EXPECT_EQ("", FindProgram("zenity", path.c_str()));
-  std::string found = Write("b/zenity", "", 0755);
-  EXPECT_EQ(found, FindProgram("zenity", path.c_str()));
-  EXPECT_EQ(found, FindProgram("zenity", ("::" + path + ":").c_str()));
-  EXPECT_EQ("", FindProgram("zenity", nullptr));
-  // Relative entries would find programs shipped in the patch's folder.
-  char cwd[4096];
-  ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
-  ASSERT_EQ(0, chdir(dir_.c_str()));
-  std::string relative = FindProgram("zenity", "b:./b");
-  ASSERT_EQ(0, chdir(cwd));
-  EXPECT_EQ("", relative);
-}
 
 TEST(LocaleIsUtf8Test, FirstSetVariableDecides) {
   EXPECT_TRUE(LocaleIsUtf8(nullptr, nullptr, "en_US.UTF-8"));

@@ -8,7 +8,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,18 +38,6 @@ constexpr std::chrono::seconds kKdialogStartLimit(10);
 
 int Clamp(int percent) { return std::min(100, std::max(0, percent)); }
 
-/// Makes a pipe whose ends close on exec and are not standard input, output
-/// or error: started with one of those closed, this process would otherwise
-/// get the pipe under its number and write its own lines into the window.
-bool MakePipe(ScopedFd* read_end, ScopedFd* write_end) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  ScopedFd low_read(fds[0]), low_write(fds[1]);
-  read_end->reset(fcntl(fds[0], F_DUPFD_CLOEXEC, 3));
-  write_end->reset(fcntl(fds[1], F_DUPFD_CLOEXEC, 3));
-  return read_end->get() >= 0 && write_end->get() >= 0;
-}
-
 std::vector<std::string> DbusSendArguments(const KdialogReference& reference,
                                            const std::string& member,
                                            std::vector<std::string> args) {
@@ -63,43 +50,6 @@ std::vector<std::string> DbusSendArguments(const KdialogReference& reference,
                                   member};
   for (std::string& arg : args) all.push_back(std::move(arg));
   return all;
-}
-
-/// Reads `fd` up to the first line end, its end, or `deadline`.
-std::string ReadLineUntil(int fd,
-                          std::chrono::steady_clock::time_point deadline) {
-  std::string out;
-  while (out.find('\n') == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p = {fd, POLLIN, 0};
-    int ready = poll(&p, 1, static_cast<int>(left.count()));
-    if (ready == -1 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    char buf[256];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n == -1 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
-
-/// Waits for the child `pid` until `deadline`; then kills it. Returns its
-/// wait status, or -1 when it had to be killed.
-int WaitUntil(pid_t pid, std::chrono::steady_clock::time_point deadline) {
-  int status;
-  for (;;) {
-    pid_t got = waitpid(pid, &status, WNOHANG);
-    if (got == pid) return status;
-    if (got == -1 && errno != EINTR) return -1;
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    usleep(10000);
-  }
-  kill(pid, SIGKILL);
-  WaitForProgram(pid);
-  return -1;
 }
 
 }  // namespace
@@ -176,11 +126,7 @@ bool ParseKdialogReference(const std::string& output,
 }
 
 std::vector<std::string> KdialogProgressArguments(const std::string& text) {
-  return {"kdialog",
-          "--title",
-          kTitle,
-          "--progressbar",
-          RichTextLiteral(text),
+  return {"kdialog", "--title", kTitle, "--progressbar", RichTextLiteral(text),
           "100"};
 }
 
@@ -203,29 +149,6 @@ std::vector<std::string> KdialogCloseArguments(
     const KdialogReference& reference) {
   return DbusSendArguments(reference, std::string(kKdialogInterface) + ".close",
                            {});
-}
-
-FeedResult FeedPipe(int fd, const std::string& data) {
-  sigset_t sigpipe, old_mask, pending;
-  sigemptyset(&sigpipe);
-  sigaddset(&sigpipe, SIGPIPE);
-  sigprocmask(SIG_BLOCK, &sigpipe, &old_mask);
-  bool was_pending =
-      sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
-  ssize_t n;
-  do {
-    n = write(fd, data.data(), data.size());
-  } while (n == -1 && errno == EINTR);
-  int error = errno;
-  if (n == -1 && error == EPIPE && !was_pending) {
-    const timespec no_wait = {0, 0};
-    while (sigtimedwait(&sigpipe, nullptr, &no_wait) == -1 && errno == EINTR) {
-    }
-  }
-  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-  if (n >= 0) return FeedResult::kWritten;
-  return error == EAGAIN || error == EWOULDBLOCK ? FeedResult::kFull
-                                                 : FeedResult::kClosed;
 }
 
 ProgressWindow::ProgressWindow(DialogProgram program, std::string path)
@@ -304,7 +227,7 @@ bool ProgressWindow::OpenKdialog(const std::string& text) {
   // in a process of its own.
   auto deadline = std::chrono::steady_clock::now() + kKdialogStartLimit;
   std::string output = ReadLineUntil(read_end.get(), deadline);
-  int status = WaitUntil(pid, deadline);
+  int status = WaitForProgramUntil(pid, deadline);
   return status == 0 && ParseKdialogReference(output, &kdialog_);
 }
 

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "boxes/desktop_dialog.h"
-#include "wine/scoped_fd.h"
+#include "posix/scoped_fd.h"
+#include "posix/subprocess.h"
 
 namespace patcher {
 
@@ -55,9 +56,9 @@ constexpr size_t kFeedLineMax = 4096;
 std::vector<std::string> ZenityProgressArguments();
 
 /// Returns the line that makes the UTF-8 `text` the window's text, shown
-/// literally: "# ", the text with each backslash doubled (zenity reads backslash escapes in it),
-/// a line end. A text too long for kFeedLineMax bytes is cut at a whole
-/// character and ends in "...".
+/// literally: "# ", the text with each backslash doubled (zenity reads
+/// backslash escapes in it), a line end. A text too long for kFeedLineMax bytes
+/// is cut at a whole character and ends in "...".
 std::string ZenityTextLine(const std::string& text);
 
 /// Returns the line that sets the window's percentage: the number and a
@@ -94,20 +95,6 @@ std::vector<std::string> KdialogPercentArguments(
 /// dialog at `reference`.
 std::vector<std::string> KdialogCloseArguments(
     const KdialogReference& reference);
-
-/// What became of a write to a pipe.
-enum class FeedResult {
-  kWritten,  // all of it
-  kFull,     // a non-blocking pipe had no room: nothing was written
-  kClosed,   // the reader is gone, or the write failed: nothing more goes
-};
-
-/// Writes `data` (at most PIPE_BUF bytes, so all or nothing) to the pipe
-/// `fd` with one write. A reader that is gone raises no SIGPIPE in this
-/// process, whatever its signal settings: SIGPIPE is blocked around the
-/// write and the one the write raised is taken back, while one that was
-/// pending before (from standard output, say) is left pending.
-FeedResult FeedPipe(int fd, const std::string& data);
 
 /// The progress window, opened when the first copy starts, closed before
 /// every box and opened again at the copy after it. Its failures never

@@ -1,3 +1,6 @@
+// The patch list read with Windows' text-mode rules, and its message's escapes
+// expanded.
+
 #include "list/patch_list.h"
 
 #include <cstring>

@@ -1,3 +1,8 @@
+// The patch list, move.txt: its header (the question's message and the game's
+// executable name) and its entries (a source and a destination each), read with
+// Windows' text-mode rules on every host. The names here (read_line,
+// next_entry, ...) keep the C style of the run that uses them.
+
 #ifndef PATCHER_LIST_PATCH_LIST_H_
 #define PATCHER_LIST_PATCH_LIST_H_
 

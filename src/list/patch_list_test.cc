@@ -1,3 +1,5 @@
+// Tests of reading the patch list and expanding its message.
+
 #include "list/patch_list.h"
 
 #include <gtest/gtest.h>

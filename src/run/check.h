@@ -1,3 +1,6 @@
+// The pre-flight check: whether the patch in the working directory can be
+// applied, decided before anything is shown or written.
+
 #ifndef PATCHER_RUN_CHECK_H_
 #define PATCHER_RUN_CHECK_H_
 
@@ -16,17 +19,6 @@ enum CheckResult {
   CHECK_MISSING_FILES = 2,   // the list or at least one source does not open
   CHECK_LIST_CORRUPT = 3,    // the list's header is incomplete
 };
-
-/// Looks the game's installation directory up in `platform`'s registry,
-/// exactly as check_patch does once the list's header is read: the first of
-/// the game's product keys that opens must hold a REG_SZ "Install Dir"; only
-/// when none opens does the application-path key of `exe_name` serve, with
-/// its "Path" of any type. Returns true with `install_dir` (of
-/// `install_dir_capacity` bytes) holding the directory as the registry stores
-/// it; false when it cannot be found, `install_dir` then unspecified. Reads
-/// the registry only; shows and writes nothing.
-bool find_install_dir(Platform* platform, const char* exe_name,
-                      char* install_dir, size_t install_dir_capacity);
 
 /// Checks, before anything is shown or written, that the patch in the
 /// working directory can be applied: reads the list's header into `message`

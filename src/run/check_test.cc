@@ -1,3 +1,5 @@
+// Tests of the pre-flight check on a platform in memory.
+
 #include "run/check.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "game/install_dir.h"
 #include "test_util.h"
 
 namespace patcher {
@@ -177,7 +180,10 @@ TEST_F(CheckTest, FindInstallDirDecidesAsTheCheck) {
     platform_.opened_.clear();
     platform_.registry_log_.clear();
     char dir[1024] = "stale";
-    bool found = find_install_dir(&platform_, "game.exe", dir, sizeof dir);
+    KeyOpener open_key = [this](const char* subkey) {
+      return platform_.OpenKey(subkey);
+    };
+    bool found = find_install_dir(open_key, "game.exe", dir, sizeof dir);
     EXPECT_EQ(result == CHECK_OK, found) << setup.name;
     if (found) {
       EXPECT_EQ(checked, dir) << setup.name;

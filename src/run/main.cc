@@ -1,3 +1,5 @@
+// The program's entry: the platform of this host, then the patch run.
+
 #include <cstdio>
 #include <memory>
 

@@ -1,3 +1,5 @@
+// The patch run: banner, question, copy pass, boxes and exit status.
+
 #include "run/patch_run.h"
 
 #include <cstdio>

@@ -1,3 +1,7 @@
+// The patch run: the banner, the pre-flight check, the question, the copy pass,
+// the boxes and the exit status. Its names (run_patch, ...) keep the C style of
+// the list and the check it drives.
+
 #ifndef PATCHER_RUN_PATCH_RUN_H_
 #define PATCHER_RUN_PATCH_RUN_H_
 

@@ -1,3 +1,6 @@
+// Tests of the patch run on a platform in memory: its lines, boxes and exit
+// statuses.
+
 #include "run/patch_run.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// The text of a Windows program in its ANSI code page, its tables fetched when
+// first needed.
+
 #include "text/ansi_text.h"
 
 #include <string>

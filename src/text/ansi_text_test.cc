@@ -1,3 +1,6 @@
+// Tests of ANSI text: conversions and names matched ignoring case, tables
+// fetched only when needed.
+
 #include "text/ansi_text.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Windows' upper case read from l_intl.nls or built from the C library.
+
 #include "text/case_table.h"
 
 #include <locale.h>

@@ -1,3 +1,5 @@
+// Tests of Windows' upper case, from Wine's table and built in.
+
 #include "text/case_table.h"
 
 #include <gtest/gtest.h>

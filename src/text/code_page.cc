@@ -1,3 +1,5 @@
+// Code pages read from Wine's c_<cp>.nls, built in for Windows-1252, or UTF-8.
+
 #include "text/code_page.h"
 
 #include <string>

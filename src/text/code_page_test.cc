@@ -1,3 +1,6 @@
+// Tests of code pages: reading Wine's tables and converting as the A functions
+// do.
+
 #include "text/code_page.h"
 
 #include <gtest/gtest.h>

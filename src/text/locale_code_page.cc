@@ -1,3 +1,5 @@
+// The ANSI code page Wine gives a Unix locale.
+
 #include "text/locale_code_page.h"
 
 #include <string>

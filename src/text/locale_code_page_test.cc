@@ -1,3 +1,5 @@
+// Tests of the ANSI code page of a locale.
+
 #include "text/locale_code_page.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// ASCII case, UTF-8 and UTF-16.
+
 #include "text/text.h"
 
 #include <string>
@@ -105,14 +107,28 @@ int Utf16Decoder::Finish(uint32_t* out) {
   return 1;
 }
 
-std::string Utf16LeToUtf8(std::string_view data) {
+std::u16string Utf16LeUnits(std::string_view data) {
   std::u16string units(data.size() / 2, u'\0');
   for (size_t i = 0; i < units.size(); ++i) {
     units[i] =
         static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
                               static_cast<unsigned char>(data[2 * i + 1]) << 8);
   }
-  return Utf16ToUtf8(units);
+  return units;
+}
+
+std::string Utf16LeToUtf8(std::string_view data) {
+  return Utf16ToUtf8(Utf16LeUnits(data));
+}
+
+int EncodeUtf16(uint32_t code_point, char16_t out[2]) {
+  if (code_point < 0x10000) {
+    out[0] = static_cast<char16_t>(code_point);
+    return 1;
+  }
+  out[0] = static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+  return 2;
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
@@ -138,12 +154,8 @@ std::u16string Utf8ToUtf16(std::string_view text) {
       cp = kReplacementCharacter;
       len = 1;
     }
-    if (cp >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
+    char16_t units[2];
+    out.append(units, EncodeUtf16(cp, units));
     i += len;
   }
   return out;

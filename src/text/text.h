@@ -72,6 +72,13 @@ class Utf16Decoder {
   uint16_t high_ = 0;  // a high surrogate waiting for its pair, or 0
 };
 
+/// Writes `code_point` (at most 0x10FFFF) to `out` as UTF-16: one unit, or a
+/// surrogate pair above 0xFFFF. Returns the number of units written.
+int EncodeUtf16(uint32_t code_point, char16_t out[2]);
+
+/// Returns the UTF-16LE bytes `data` as units; an odd last byte is dropped.
+std::u16string Utf16LeUnits(std::string_view data);
+
 /// Returns the UTF-16LE bytes `data` (an odd last byte is dropped) as UTF-8.
 std::string Utf16LeToUtf8(std::string_view data);
 

@@ -1,3 +1,5 @@
+// Tests of ASCII case and of UTF-8 and UTF-16 conversions.
+
 #include "text/text.h"
 
 #include <gtest/gtest.h>

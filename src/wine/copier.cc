@@ -1,3 +1,6 @@
+// The copies of a whole patch: written ahead, flushed in batches, into folders
+// kept open.
+
 #include "wine/copier.h"
 
 #include <fcntl.h>
@@ -14,9 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "posix/files.h"
+#include "posix/scoped_fd.h"
+#include "posix/unix_error.h"
 #include "wine/copy.h"
-#include "wine/scoped_fd.h"
-#include "wine/unix_error.h"
 
 namespace patcher {
 

@@ -1,3 +1,6 @@
+// Tests of the copies of a whole patch: batches, folders kept open, copies
+// written ahead.
+
 #include "wine/copier.h"
 
 #include <dirent.h>

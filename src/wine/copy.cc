@@ -15,19 +15,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "posix/files.h"
+#include "posix/unix_error.h"
 #include "wine/host_file.h"
 #include "wine/host_path.h"
-#include "wine/unix_error.h"
 
 namespace patcher {
 
@@ -51,7 +50,7 @@ bool IsAsciiAlnum(char c) {
 std::string TempName(const std::string& name) {
   static const char kChars[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static std::atomic<uint64_t> counter{0};
+  static uint64_t counter = 0;
   static const pid_t pid = getpid();  // a system call each time otherwise
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -88,12 +87,10 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
 // Pairs of file systems (source, destination) between which FICLONE failed
 // for want of support: it is not tried again between them, which saves a
 // failing call per file where nothing can be cloned (ext4, tmpfs).
-std::mutex g_clone_mu;
 std::set<std::pair<dev_t, dev_t>>* g_no_clone =
     new std::set<std::pair<dev_t, dev_t>>;
 
 bool MayClone(dev_t from, dev_t to) {
-  std::lock_guard<std::mutex> lock(g_clone_mu);
   return g_no_clone->count({from, to}) == 0;
 }
 
@@ -102,7 +99,6 @@ void NoteCloneFailed(dev_t from, dev_t to, int err) {
   // are the file's, not the file system's.
   if (err != EOPNOTSUPP && err != ENOTTY && err != EXDEV && err != ENOSYS)
     return;
-  std::lock_guard<std::mutex> lock(g_clone_mu);
   g_no_clone->emplace(from, to);
 }
 

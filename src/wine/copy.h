@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "wine/scoped_fd.h"
+#include "posix/scoped_fd.h"
 
 namespace patcher {
 

@@ -1,3 +1,6 @@
+// Tests of one copy: rename or write in place, what the file keeps, temporaries
+// and killed copies.
+
 #include "wine/copy.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// A prefix's drives read from its dosdevices folder.
+
 #include "wine/drives.h"
 
 #include <dirent.h>

@@ -1,3 +1,5 @@
+// Attributes as Wine shows and sets them, and files opened for reading.
+
 #include "wine/host_file.h"
 
 #include <fcntl.h>
@@ -10,8 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "wine/scoped_fd.h"
-#include "wine/unix_error.h"
+#include "posix/files.h"
+#include "posix/scoped_fd.h"
+#include "posix/unix_error.h"
 
 namespace patcher {
 
@@ -42,28 +45,6 @@ class HostInputFile : public InputFile {
 };
 
 }  // namespace
-
-mode_t ProcessUmask() {
-  // /proc shows it without changing it; umask() can only read it by setting
-  // it, which would race with other threads creating files.
-  static const mode_t mask = [] {
-    if (FILE* status = fopen("/proc/self/status", "re")) {
-      char line[256];
-      unsigned value;
-      while (fgets(line, sizeof line, status)) {
-        if (sscanf(line, "Umask: %o", &value) == 1) {
-          fclose(status);
-          return static_cast<mode_t>(value);
-        }
-      }
-      fclose(status);
-    }
-    mode_t old = umask(022);
-    umask(old);
-    return old;
-  }();
-  return mask;
-}
 
 uint32_t HostAttributes(const std::string& host_path) {
   struct stat st;
@@ -122,25 +103,6 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
     return nullptr;
   }
   return file;
-}
-
-bool ReadSmallHostFile(const std::string& host_path, size_t limit,
-                       std::string* text) {
-  ScopedFd fd(open(host_path.c_str(),
-                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat st;
-  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-    return false;
-  text->clear();
-  char buf[64 * 1024];
-  while (text->size() < limit) {
-    ssize_t n = read(fd.get(), buf, std::min(sizeof buf, limit - text->size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    text->append(buf, static_cast<size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace patcher

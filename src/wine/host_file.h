@@ -45,16 +45,6 @@ std::unique_ptr<InputFile> OpenHostFile(const std::string& host_path,
                                         std::string* error,
                                         bool regular = false);
 
-/// Reads the first `limit` bytes (or fewer) of the regular file `host_path`
-/// into `*text`, as for a small configuration file: opened without waiting
-/// (a FIFO in its place is refused, not waited on). Returns false when it
-/// cannot be opened or read or is not a regular file.
-bool ReadSmallHostFile(const std::string& host_path, size_t limit,
-                       std::string* text);
-
-/// Returns the process's umask, read once, without changing it.
-mode_t ProcessUmask();
-
 }  // namespace patcher
 
 #endif  // PATCHER_WINE_HOST_FILE_H_

@@ -1,3 +1,5 @@
+// Tests of attributes as Wine shows and sets them, and of opening files.
+
 #include "wine/host_file.h"
 
 #include <gtest/gtest.h>

@@ -19,10 +19,11 @@
 #include <utility>
 #include <vector>
 
+#include "posix/files.h"
+#include "posix/scoped_fd.h"
 #include "text/ansi_text.h"
 #include "text/text.h"
 #include "wine/drives.h"
-#include "wine/scoped_fd.h"
 #include "wine/windows_path.h"
 
 namespace patcher {
@@ -323,39 +324,6 @@ bool HostPaths::MapAnew(const std::string& windows_path, std::string* host_path,
   *type = names.empty() ? static_cast<unsigned char>(DT_UNKNOWN) : last_type;
   *host_path = std::move(base);
   return true;
-}
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
-bool ReadDirectory(int fd,
-                   const std::function<void(const char*, unsigned char)>& add) {
-  // getdents64 itself rather than opendir(): no fstat and fcntl calls of
-  // its own, two or three calls less for each folder read.
-  alignas(dirent64) char buf[32 * 1024];
-  for (;;) {
-    ssize_t n = getdents64(fd, buf, sizeof buf);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    for (ssize_t at = 0; at < n;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(buf + at);
-      at += entry->d_reclen;
-      const char* name = entry->d_name;
-      if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0)
-        add(name, entry->d_type);
-    }
-  }
-}
-
-std::string ParentPath(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "."
-         : slash == 0               ? "/"
-                                    : path.substr(0, slash);
 }
 
 bool MapToHost(const std::string& prefix, AnsiText* text,

@@ -171,21 +171,6 @@ class HostPaths {
 bool MapToHost(const std::string& prefix, AnsiText* text,
                const std::string& windows_path, std::string* host_path);
 
-/// Returns `dir` and `name` joined by one `/`.
-std::string JoinPath(const std::string& dir, const std::string& name);
-
-/// Reads the names in the directory open as `fd`, from where its offset
-/// is, and calls `add` with each but `.` and `..` and with the type of its
-/// entry (DT_REG, DT_DIR, ..., DT_UNKNOWN when the file system does not
-/// tell). Returns false with errno set when it cannot be read; the names
-/// read so far have been given to `add`.
-bool ReadDirectory(int fd,
-                   const std::function<void(const char*, unsigned char)>& add);
-
-/// Returns the directory that holds the last name of `path`: `.` when it
-/// has no `/`, `/` for a name at the root.
-std::string ParentPath(const std::string& path);
-
 }  // namespace patcher
 
 #endif  // PATCHER_WINE_HOST_PATH_H_

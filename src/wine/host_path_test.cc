@@ -1,3 +1,6 @@
+// Tests of Windows paths mapped onto a prefix's disk, names matched as Windows
+// matches them.
+
 #include "wine/host_path.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// A prefix's code page and case tables, with the built-in fallbacks.
+
 #include "wine/prefix_tables.h"
 
 #include <memory>

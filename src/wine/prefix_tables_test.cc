@@ -1,3 +1,5 @@
+// Tests of reading a prefix's text tables.
+
 #include "wine/prefix_tables.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// system.reg read as a stream: keys found in Wine's order, values decoded, the
+// 32-bit view.
+
 #include "wine/registry.h"
 
 #include <algorithm>
@@ -161,12 +164,8 @@ class Sink {
   /// Takes one code point read from UTF-8 text.
   void CodePoint(uint32_t cp) {
     if (!utf8_) {
-      if (cp >= 0x10000) {
-        Unit(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-        Unit(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-      } else {
-        Unit(static_cast<uint16_t>(cp));
-      }
+      char16_t units[2];
+      for (int i = 0, n = EncodeUtf16(cp, units); i < n; ++i) Unit(units[i]);
       return;
     }
     uint32_t alone;
@@ -667,12 +666,7 @@ long QueryWineValue(const WineKey& key, const char* name, uint32_t* type,
   if (IsStringType(value->type)) {
     // An odd last byte is dropped; a string stored without its terminator
     // gets one when there is room, not counted.
-    std::u16string units;
-    for (size_t i = 0; i + 1 < value->data.size(); i += 2) {
-      units += static_cast<char16_t>(
-          static_cast<unsigned char>(value->data[i]) |
-          static_cast<unsigned char>(value->data[i + 1]) << 8);
-    }
+    std::u16string units = Utf16LeUnits(value->data);
     terminated = units.empty() || units.back() == 0;
     converted = text->FromUtf16(units);
     bytes = &converted;

@@ -1,3 +1,5 @@
+// Tests of reading HKEY_LOCAL_MACHINE from Wine's registry text.
+
 #include "wine/registry.h"
 
 #include <gtest/gtest.h>

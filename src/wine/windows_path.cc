@@ -1,3 +1,5 @@
+// Windows paths taken apart by Windows' rules.
+
 #include "wine/windows_path.h"
 
 #include <cstring>

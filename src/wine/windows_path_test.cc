@@ -1,3 +1,5 @@
+// Tests of taking Windows paths apart.
+
 #include "wine/windows_path.h"
 
 #include <gtest/gtest.h>

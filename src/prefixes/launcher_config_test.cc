@@ -1,4 +1,7 @@
-#include "wine/launcher_config.h"
+// Tests of reading the launchers' files, as each launcher writes them and
+// damaged.
+
+#include "prefixes/launcher_config.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,13 @@
-#include "wine/prefix.h"
+// Tests of reading the home folder from /etc/passwd.
+
+#include "linux/passwd.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace patcher {
 namespace {
-
-TEST(FindWinePrefixTest, WinePrefixThenProtonThenHome) {
-  EXPECT_EQ("/p", FindWinePrefix("/p", "/steam/42", "/home/u"));
-  EXPECT_EQ("/steam/42/pfx", FindWinePrefix("", "/steam/42", "/home/u"));
-  EXPECT_EQ("/steam/42/pfx", FindWinePrefix(nullptr, "/steam/42", "/home/u"));
-  EXPECT_EQ("/home/u/.wine", FindWinePrefix(nullptr, "", "/home/u"));
-  EXPECT_EQ("", FindWinePrefix(nullptr, nullptr, nullptr));
-}
 
 TEST(HomeFromPasswdTest, FindsTheUsersLine) {
   const std::string passwd =

@@ -1,4 +1,7 @@
-#include "wine/discovery.h"
+// Tests of choosing the prefix that holds the game and of the warning while
+// programs run in it.
+
+#include "prefixes/discovery.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

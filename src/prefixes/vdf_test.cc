@@ -1,4 +1,6 @@
-#include "wine/vdf.h"
+// Tests of reading Valve's KeyValues text.
+
+#include "prefixes/vdf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
-#include "wine/wineserver.h"
+// Whether a wineserver runs for a prefix, asked of its lock without taking it.
+
+#include "prefixes/wineserver.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "wine/host_file.h"
-#include "wine/host_path.h"
-#include "wine/scoped_fd.h"
+#include "posix/files.h"
+#include "posix/scoped_fd.h"
 
 namespace patcher {
 

@@ -1,4 +1,6 @@
-#include "wine/wineserver.h"
+// Tests of telling whether a wineserver runs for a prefix.
+
+#include "prefixes/wineserver.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

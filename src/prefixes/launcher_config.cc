@@ -1,12 +1,15 @@
-#include "wine/launcher_config.h"
+// The launchers' files read for their prefixes: tolerant readers of Steam's
+// VDF, Lutris' and Bottles' YAML and Heroic's JSON.
+
+#include "prefixes/launcher_config.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "prefixes/vdf.h"
 #include "text/text.h"
-#include "wine/vdf.h"
 
 namespace patcher {
 

@@ -1,7 +1,7 @@
 // A file descriptor that closes itself.
 
-#ifndef PATCHER_WINE_SCOPED_FD_H_
-#define PATCHER_WINE_SCOPED_FD_H_
+#ifndef PATCHER_POSIX_SCOPED_FD_H_
+#define PATCHER_POSIX_SCOPED_FD_H_
 
 #include <unistd.h>
 
@@ -14,6 +14,11 @@ class ScopedFd {
   ~ScopedFd() {
     if (fd_ >= 0) close(fd_);
   }
+  ScopedFd(ScopedFd&& other) noexcept : fd_(other.release()) {}
+  ScopedFd& operator=(ScopedFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
 
@@ -22,6 +27,12 @@ class ScopedFd {
   void reset(int fd = -1) {
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
+  }
+  /// Gives up the descriptor without closing it. Returns it (-1 for none).
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
   }
   /// Closes the descriptor now. Returns what close() returned.
   int Close() {
@@ -36,4 +47,4 @@ class ScopedFd {
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_SCOPED_FD_H_
+#endif  // PATCHER_POSIX_SCOPED_FD_H_

@@ -2,8 +2,8 @@
 // Proton prefixes in every Steam library, and the prefixes of Lutris,
 // Heroic, Bottles and PlayOnLinux, their Flatpak and Snap variants included.
 
-#ifndef PATCHER_WINE_PREFIX_SEARCH_H_
-#define PATCHER_WINE_PREFIX_SEARCH_H_
+#ifndef PATCHER_PREFIXES_PREFIX_SEARCH_H_
+#define PATCHER_PREFIXES_PREFIX_SEARCH_H_
 
 #include <string>
 #include <vector>
@@ -37,4 +37,4 @@ std::vector<PrefixCandidate> FindPrefixCandidates(const std::string& home,
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_PREFIX_SEARCH_H_
+#endif  // PATCHER_PREFIXES_PREFIX_SEARCH_H_

@@ -1,8 +1,8 @@
 // Valve's KeyValues text format, in which Steam keeps its library list
 // (libraryfolders.vdf) and its games' manifests (appmanifest_*.acf).
 
-#ifndef PATCHER_WINE_VDF_H_
-#define PATCHER_WINE_VDF_H_
+#ifndef PATCHER_PREFIXES_VDF_H_
+#define PATCHER_PREFIXES_VDF_H_
 
 #include <string>
 #include <string_view>
@@ -40,4 +40,4 @@ const VdfNode* FindVdfChild(const VdfNode& node, std::string_view key);
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_VDF_H_
+#endif  // PATCHER_PREFIXES_VDF_H_

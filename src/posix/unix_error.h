@@ -1,8 +1,8 @@
 // The one place where a failed system call becomes the text the program
 // reports: the call, the path it was given, and the system's reason.
 
-#ifndef PATCHER_WINE_UNIX_ERROR_H_
-#define PATCHER_WINE_UNIX_ERROR_H_
+#ifndef PATCHER_POSIX_UNIX_ERROR_H_
+#define PATCHER_POSIX_UNIX_ERROR_H_
 
 #include <string>
 
@@ -19,4 +19,4 @@ bool Fail(const char* call, const std::string& path, int err,
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_UNIX_ERROR_H_
+#endif  // PATCHER_POSIX_UNIX_ERROR_H_

@@ -1,17 +1,11 @@
-#include "wine/prefix.h"
+// The user's home folder read from the text of /etc/passwd.
+
+#include "linux/passwd.h"
 
 #include <string>
 #include <vector>
 
 namespace patcher {
-
-std::string FindWinePrefix(const char* wineprefix, const char* steam_compat,
-                           const char* home) {
-  if (wineprefix && *wineprefix) return wineprefix;
-  if (steam_compat && *steam_compat) return std::string(steam_compat) + "/pfx";
-  if (home && *home) return std::string(home) + "/.wine";
-  return std::string();
-}
 
 std::string HomeFromPasswd(const std::string& passwd, unsigned long uid) {
   const std::string wanted = std::to_string(uid);

@@ -1,4 +1,7 @@
-#include "wine/prefix_search.h"
+// The list of candidate prefixes, found from a home folder in the places each
+// launcher keeps them.
+
+#include "prefixes/prefix_search.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -10,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "wine/host_file.h"
-#include "wine/host_path.h"
-#include "wine/launcher_config.h"
+#include "posix/files.h"
+#include "prefixes/launcher_config.h"
 
 namespace patcher {
 

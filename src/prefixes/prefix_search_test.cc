@@ -1,4 +1,7 @@
-#include "wine/prefix_search.h"
+// Tests of the candidate prefixes found in a home folder laid out as each
+// launcher lays it out.
+
+#include "prefixes/prefix_search.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

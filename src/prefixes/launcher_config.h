@@ -4,8 +4,8 @@
 // reader takes the file's text and returns what it could read: a damaged or
 // hostile file gives less, or nothing, and never an error.
 
-#ifndef PATCHER_WINE_LAUNCHER_CONFIG_H_
-#define PATCHER_WINE_LAUNCHER_CONFIG_H_
+#ifndef PATCHER_PREFIXES_LAUNCHER_CONFIG_H_
+#define PATCHER_PREFIXES_LAUNCHER_CONFIG_H_
 
 #include <string>
 #include <string_view>
@@ -47,4 +47,4 @@ std::vector<std::string> HeroicWinePrefixes(std::string_view json);
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_LAUNCHER_CONFIG_H_
+#endif  // PATCHER_PREFIXES_LAUNCHER_CONFIG_H_

@@ -1,4 +1,6 @@
-#include "wine/unix_error.h"
+// Failed system calls turned into error texts.
+
+#include "posix/unix_error.h"
 
 #include <cstring>
 #include <string>

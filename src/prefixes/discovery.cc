@@ -1,4 +1,7 @@
-#include "wine/discovery.h"
+// Choosing among the prefixes that hold the game, and the warning while
+// programs run in the prefix.
+
+#include "prefixes/discovery.h"
 
 #include <sys/stat.h>
 
@@ -7,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "posix/files.h"
 #include "text/text.h"
-#include "wine/host_path.h"
 
 namespace patcher {
 

@@ -1,7 +1,7 @@
 // Which Wine prefix the Linux build patches.
 
-#ifndef PATCHER_WINE_PREFIX_H_
-#define PATCHER_WINE_PREFIX_H_
+#ifndef PATCHER_PREFIXES_PREFIX_H_
+#define PATCHER_PREFIXES_PREFIX_H_
 
 #include <string>
 
@@ -13,12 +13,6 @@ namespace patcher {
 std::string FindWinePrefix(const char* wineprefix, const char* steam_compat,
                            const char* home);
 
-/// Returns the home folder of user `uid` as `passwd`, the text of
-/// /etc/passwd, gives it (the sixth field of the first line whose third field
-/// is `uid`; lines starting with "#" are comments). Returns the empty text when
-/// no line names `uid`.
-std::string HomeFromPasswd(const std::string& passwd, unsigned long uid);
-
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_PREFIX_H_
+#endif  // PATCHER_PREFIXES_PREFIX_H_

@@ -2,8 +2,8 @@
 // the prefixes found holds the game when none is named, and the warning
 // when programs run in the prefix.
 
-#ifndef PATCHER_WINE_DISCOVERY_H_
-#define PATCHER_WINE_DISCOVERY_H_
+#ifndef PATCHER_PREFIXES_DISCOVERY_H_
+#define PATCHER_PREFIXES_DISCOVERY_H_
 
 #include <cstdio>
 #include <functional>
@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "prefixes/prefix_search.h"
 #include "text/ansi_text.h"
-#include "wine/prefix_search.h"
 
 namespace patcher {
 
@@ -51,4 +51,4 @@ bool ConfirmPrefixIdle(
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_DISCOVERY_H_
+#endif  // PATCHER_PREFIXES_DISCOVERY_H_

@@ -1,4 +1,6 @@
-#include "wine/vdf.h"
+// Valve's KeyValues text read into a tree, tolerant of any text.
+
+#include "prefixes/vdf.h"
 
 #include <string>
 #include <string_view>

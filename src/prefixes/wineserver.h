@@ -3,8 +3,8 @@
 // write lock on byte 0 of the file `lock` in its server folder, named after
 // the prefix folder's device and inode.
 
-#ifndef PATCHER_WINE_WINESERVER_H_
-#define PATCHER_WINE_WINESERVER_H_
+#ifndef PATCHER_PREFIXES_WINESERVER_H_
+#define PATCHER_PREFIXES_WINESERVER_H_
 
 #include <sys/types.h>
 
@@ -44,4 +44,4 @@ bool WineserverRuns(const std::string& prefix);
 
 }  // namespace patcher
 
-#endif  // PATCHER_WINE_WINESERVER_H_
+#endif  // PATCHER_PREFIXES_WINESERVER_H_
