@@ -66,9 +66,10 @@ class RegistryKey {
 /// paths are Windows paths (backslash separators; relative ones against the
 /// working directory). Abstract so that the run can be tested against a fake.
 ///
-/// Real implementations: platform_win32.cc (the Win32 API) and
-/// platform_linux.cc (a Wine or Proton prefix seen from Linux); CMake builds
-/// one of them. The fake is FakePlatform in test_util.h.
+/// Real implementations: platform/platform_win32.cc (the Win32 API) and
+/// LinuxPlatform in linux/linux_platform.h (a Wine or Proton prefix seen from
+/// Linux); CMake builds one of them. The fake is FakePlatform in
+/// test_util.h.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -142,7 +143,7 @@ class Platform {
   virtual void PlanCopy(const char* source) { (void)source; }
 };
 
-/// Returns the platform of this host. Each platform file defines it. Returns
+/// Returns the platform of this host. platform_win32.cc and linux/create_platform.cc define it. Returns
 /// null when the program is to end at once with exit status 0, as after No
 /// to the confirmation: on Linux, when the game was found in several Wine
 /// prefixes and the user chose none of them.
