@@ -144,9 +144,10 @@ class Platform {
 };
 
 /// Returns the platform of this host; platform_win32.cc and
-/// linux/create_platform.cc define it. Returns null when the program is to end at once with exit status 0, as after No
-/// to the confirmation: on Linux, when the game was found in several Wine
-/// prefixes and the user chose none of them.
+/// linux/create_platform.cc define it. Returns null when the program is to
+/// end at once with exit status 0, as after No to the confirmation: on
+/// Linux, when the game was found in several Wine prefixes and the user
+/// chose none of them.
 std::unique_ptr<Platform> CreatePlatform();
 
 }  // namespace patcher
