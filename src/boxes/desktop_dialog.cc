@@ -143,18 +143,6 @@ std::vector<std::string> DialogEnvironment() {
   return env;
 }
 
-pid_t StartDialogProgram(const std::string& path,
-                         const std::vector<std::string>& args, int input_fd,
-                         int output_fd) {
-  return StartProgram(path, args, DialogEnvironment(), input_fd, output_fd);
-}
-
-int RunDialogProgram(const std::string& path,
-                     const std::vector<std::string>& args) {
-  pid_t pid = StartDialogProgram(path, args);
-  return pid == -1 ? -1 : WaitForProgram(pid);
-}
-
 DesktopDialogs DesktopDialogs::FromEnvironment() {
   DesktopFacts facts;
   facts.input = ClassifyInput(0);
@@ -173,8 +161,8 @@ DesktopDialogs DesktopDialogs::FromEnvironment() {
 bool DesktopDialogs::Show(const char* text, const char* caption, BoxType type,
                           int* answer) const {
   if (program_ == DialogProgram::kNone) return false;
-  int status =
-      RunDialogProgram(path_, DialogArguments(program_, text, caption, type));
+  int status = RunProgram(path_, DialogArguments(program_, text, caption, type),
+                          DialogEnvironment());
   return AnswerFromStatus(status, type, answer);
 }
 

@@ -4,8 +4,6 @@
 #ifndef PATCHER_BOXES_DESKTOP_DIALOG_H_
 #define PATCHER_BOXES_DESKTOP_DIALOG_H_
 
-#include <sys/types.h>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,18 +72,6 @@ bool LocaleIsUtf8(const char* lc_all, const char* lc_ctype, const char* lang);
 /// texts are UTF-8: where the locale does not read UTF-8, they run with
 /// LC_ALL=C.UTF-8.
 std::vector<std::string> DialogEnvironment();
-
-/// Starts the dialog program `path` with `args` as StartProgram does, in
-/// DialogEnvironment(). Returns its process id, or -1 when it could not be
-/// started.
-pid_t StartDialogProgram(const std::string& path,
-                         const std::vector<std::string>& args,
-                         int input_fd = -1, int output_fd = -1);
-
-/// Runs `path` with `args` as StartDialogProgram starts it and waits for it.
-/// Returns its wait status, or -1 when it could not be started.
-int RunDialogProgram(const std::string& path,
-                     const std::vector<std::string>& args);
 
 /// Shows boxes as desktop dialogs when the surroundings call for it.
 class DesktopDialogs {

@@ -199,7 +199,8 @@ void ProgressWindow::Close() {
     WaitForProgram(pid_);
     pid_ = -1;
   } else {
-    RunDialogProgram(dbus_send_, KdialogCloseArguments(kdialog_));
+    RunProgram(dbus_send_, KdialogCloseArguments(kdialog_),
+               DialogEnvironment());
   }
 }
 
@@ -209,7 +210,8 @@ bool ProgressWindow::OpenZenity() {
   // A full pipe drops a line rather than holding up the copies: the next
   // line says all that the dropped one did.
   if (fcntl(feed_.get(), F_SETFL, O_NONBLOCK) == 0)
-    pid_ = StartDialogProgram(path_, ZenityProgressArguments(), read_end.get());
+    pid_ = StartProgram(path_, ZenityProgressArguments(), DialogEnvironment(),
+                        read_end.get());
   if (pid_ == -1) feed_.reset();
   return pid_ != -1;
 }
@@ -219,8 +221,8 @@ bool ProgressWindow::OpenKdialog(const std::string& text) {
   if (dbus_send_.empty()) return false;
   ScopedFd read_end, write_end;
   if (!MakePipe(&read_end, &write_end)) return false;
-  pid_t pid = StartDialogProgram(path_, KdialogProgressArguments(text), -1,
-                                 write_end.get());
+  pid_t pid = StartProgram(path_, KdialogProgressArguments(text),
+                           DialogEnvironment(), -1, write_end.get());
   write_end.reset();
   if (pid == -1) return false;
   // kdialog prints where its dialog answers and ends; the dialog lives on
@@ -245,7 +247,7 @@ bool ProgressWindow::Feed(const std::string& line) {
 }
 
 void ProgressWindow::Call(const std::vector<std::string>& args) {
-  if (RunDialogProgram(dbus_send_, args) != 0) GiveUp();
+  if (RunProgram(dbus_send_, args, DialogEnvironment()) != 0) GiveUp();
 }
 
 void ProgressWindow::GiveUp() {

@@ -68,6 +68,12 @@ pid_t StartProgram(const std::string& path,
   return err == 0 ? pid : -1;
 }
 
+int RunProgram(const std::string& path, const std::vector<std::string>& args,
+               const std::vector<std::string>& env) {
+  pid_t pid = StartProgram(path, args, env);
+  return pid == -1 ? -1 : WaitForProgram(pid);
+}
+
 int WaitForProgram(pid_t pid) {
   int status;
   while (waitpid(pid, &status, 0) == -1) {

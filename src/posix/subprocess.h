@@ -31,6 +31,11 @@ pid_t StartProgram(const std::string& path,
                    const std::vector<std::string>& env, int input_fd = -1,
                    int output_fd = -1);
 
+/// Runs `path` with `args` in `env` as StartProgram starts it and waits for
+/// it. Returns its wait status, or -1 when it could not be started.
+int RunProgram(const std::string& path, const std::vector<std::string>& args,
+               const std::vector<std::string>& env);
+
 /// Waits for the child `pid` to end. Returns its wait status, or -1 when
 /// there is no such child.
 int WaitForProgram(pid_t pid);
