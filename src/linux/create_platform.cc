@@ -88,7 +88,7 @@ bool LocateGame(const std::string& prefix, unsigned code_page,
 /// before any registry is read. Returns false when the user declined every
 /// copy of the game.
 bool FindGame(LinuxPlatform* platform, unsigned code_page,
-              const std::string& home, const char* xdg_data_home) {
+              const std::string& home) {
   std::unique_ptr<InputFile> file =
       platform->OpenForReading(kListName, nullptr);
   if (!file) return true;
@@ -102,9 +102,10 @@ bool FindGame(LinuxPlatform* platform, unsigned code_page,
     return LocateGame(prefix, code_page, exe_name, install_dir);
   };
   std::string chosen;
-  if (!ChoosePrefix(FindPrefixCandidates(home, xdg_data_home), locate,
-                    platform->prefix(), platform, platform->text(), stderr,
-                    &chosen))
+  if (!ChoosePrefix(FindPrefixCandidates(home, getenv("XDG_DATA_HOME"),
+                                         getenv("XDG_CONFIG_HOME")),
+                    locate, platform->prefix(), platform, platform->text(),
+                    stderr, &chosen))
     return false;
   platform->SetPrefix(chosen);
   return true;
@@ -130,7 +131,7 @@ std::unique_ptr<Platform> CreatePlatform() {
       LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")),
       std::move(dialogs));
   if (named.empty() && !home.empty() &&
-      !FindGame(platform.get(), code_page, home, getenv("XDG_DATA_HOME")))
+      !FindGame(platform.get(), code_page, home))
     return nullptr;
   return platform;
 }

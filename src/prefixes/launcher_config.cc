@@ -1,5 +1,6 @@
 // The launchers' files read for their prefixes: tolerant readers of Steam's
-// VDF, Lutris' and Bottles' YAML and Heroic's JSON.
+// VDF, Lutris' and Bottles' YAML, Heroic's and Faugus Launcher's JSON and
+// PortProton's one-line configuration.
 
 #include "prefixes/launcher_config.h"
 
@@ -237,6 +238,43 @@ size_t SkipJsonSpace(std::string_view json, size_t pos) {
   return pos;
 }
 
+/// Returns every text value, not empty, of a member named `member` at any
+/// depth of `json`, in file order.
+std::vector<std::string> JsonStringMembers(std::string_view json,
+                                           std::string_view member) {
+  std::vector<std::string> values;
+  std::string name, value;
+  size_t pos = 0;
+  while ((pos = json.find('"', pos)) != std::string_view::npos) {
+    if (!ReadJsonString(json, &pos, &name)) break;
+    pos = SkipJsonSpace(json, pos);
+    if (pos >= json.size() || json[pos] != ':') continue;  // not a name
+    pos = SkipJsonSpace(json, pos + 1);
+    if (name != member || pos >= json.size() || json[pos] != '"') continue;
+    if (!ReadJsonString(json, &pos, &value)) break;
+    if (!value.empty()) values.push_back(value);
+  }
+  return values;
+}
+
+/// Appends the values of keys `BaseInstallFolder_<number>` in `node` and
+/// below it.
+void AddBaseInstallFolders(const VdfNode& node,
+                           std::vector<std::string>* folders) {
+  static const std::string_view kKey = "baseinstallfolder_";
+  for (const VdfNode& child : node.children) {
+    if (child.section) {
+      AddBaseInstallFolders(child, folders);
+      continue;
+    }
+    std::string key = ToLowerAscii(child.key);
+    if (key.compare(0, kKey.size(), kKey) == 0 &&
+        IsDigits(std::string_view(key).substr(kKey.size())) &&
+        !child.value.empty())
+      folders->push_back(child.value);
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> SteamLibraryFolders(std::string_view vdf) {
@@ -255,6 +293,14 @@ std::vector<std::string> SteamLibraryFolders(std::string_view vdf) {
     }
     if (!folder.empty()) folders.push_back(folder);
   }
+  return folders;
+}
+
+std::vector<std::string> SteamConfigLibraryFolders(std::string_view vdf) {
+  VdfNode root;
+  ParseVdf(vdf, &root);
+  std::vector<std::string> folders;
+  AddBaseInstallFolders(root, &folders);
   return folders;
 }
 
@@ -333,21 +379,38 @@ std::string BottlesPlaceholderPath(std::string_view yaml) {
   return YamlValue(yaml, "", "Path");
 }
 
+std::string LutrisExe(std::string_view yaml) {
+  return YamlValue(yaml, "game", "exe");
+}
+
+std::string BottlesCustomPath(std::string_view yaml) {
+  return YamlValue(yaml, "", "custom_bottles_path");
+}
+
 std::vector<std::string> HeroicWinePrefixes(std::string_view json) {
-  std::vector<std::string> prefixes;
-  std::string name, value;
+  return JsonStringMembers(json, "winePrefix");
+}
+
+std::vector<std::string> FaugusPrefixes(std::string_view json) {
+  return JsonStringMembers(json, "prefix");
+}
+
+std::string PortProtonFolder(std::string_view conf) {
   size_t pos = 0;
-  while ((pos = json.find('"', pos)) != std::string_view::npos) {
-    if (!ReadJsonString(json, &pos, &name)) break;
-    pos = SkipJsonSpace(json, pos);
-    if (pos >= json.size() || json[pos] != ':') continue;  // not a name
-    pos = SkipJsonSpace(json, pos + 1);
-    if (name != "winePrefix" || pos >= json.size() || json[pos] != '"')
-      continue;
-    if (!ReadJsonString(json, &pos, &value)) break;
-    if (!value.empty()) prefixes.push_back(value);
+  while (pos < conf.size()) {
+    size_t end = conf.find('\n', pos);
+    if (end == std::string_view::npos) end = conf.size();
+    std::string_view line = conf.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = TrimBlanks(line);
+    if (line.empty()) continue;
+    if (line.size() >= 2 && (line[0] == '"' || line[0] == '\'') &&
+        line.back() == line[0])
+      line = line.substr(1, line.size() - 2);
+    return std::string(line);
   }
-  return prefixes;
+  return std::string();
 }
 
 }  // namespace patcher

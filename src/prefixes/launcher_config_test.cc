@@ -243,5 +243,14 @@ TEST(LauncherConfigTest, HeroicWinePrefixesAnywhere) {
   }
 }
 
+TEST(LauncherConfigTest, PortProtonFolderAndBottlesCustomPath) {
+  EXPECT_EQ("/home/u/PortProton", PortProtonFolder("/home/u/PortProton\n"));
+  EXPECT_EQ("/mnt/p p", PortProtonFolder("\n  \r\n \"/mnt/p p\" \r\nx\n"));
+  EXPECT_EQ("", PortProtonFolder(" \n\t\n"));
+  EXPECT_EQ("/mnt/b", BottlesCustomPath("notifications: true\n"
+                                        "custom_bottles_path: /mnt/b\n"));
+  EXPECT_EQ("", BottlesCustomPath("custom_bottles_path: ''\n"));
+}
+
 }  // namespace
 }  // namespace patcher

@@ -41,9 +41,11 @@ class PrefixSearchTest : public testing::Test, public ScratchDir {
     for (const char* dir : {"drive_c", "dosdevices"})
       if (missing != dir) Dirs(rel + "/" + dir);
   }
-  std::vector<std::string> Found(const char* xdg = nullptr) {
+  std::vector<std::string> Found(const char* xdg = nullptr,
+                                 const char* xdg_config = nullptr) {
     std::vector<std::string> found;
-    for (const PrefixCandidate& c : FindPrefixCandidates(Path("home"), xdg))
+    for (const PrefixCandidate& c :
+         FindPrefixCandidates(Path("home"), xdg, xdg_config))
       found.push_back(c.path.substr(root().size() + 1) +
                       (c.steam_name.empty() ? "" : " (" + c.steam_name + ")"));
     return found;
@@ -68,9 +70,11 @@ TEST_F(PrefixSearchTest, EveryLauncherInItsOrderEachFolderOnce) {
   Link("home/.steam/steam", Path("home/.local/share/Steam"));
   Link("home/.steam/root", "steam");
   // Flatpak Steam, with data/Steam a link to it; Snap Steam, old form.
-  Prefix("home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/"
-         "compatdata/444/pfx");
-  Link("home/.var/app/com.valvesoftware.Steam/data/Steam", "../.local/share/Steam");
+  Prefix(
+      "home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/"
+      "compatdata/444/pfx");
+  Link("home/.var/app/com.valvesoftware.Steam/data/Steam",
+       "../.local/share/Steam");
   File("home/snap/steam/common/.local/share/Steam/SteamApps/libraryfolders.vdf",
        "\"LibraryFolders\" { \"TimeNextStatsReport\" \"1\" \"1\" \"" +
            Path("mnt/lib3") + "\" }");
@@ -83,7 +87,8 @@ TEST_F(PrefixSearchTest, EveryLauncherInItsOrderEachFolderOnce) {
   Link("home/wine-link", ".wine");
   File("home/.config/lutris/games/again.yml", "game:\n  prefix: ~/wine-link\n");
   File("home/.config/lutris/games/junk.yml", "\xff\x00game: [");
-  ASSERT_EQ(0, mkfifo(Path("home/.config/lutris/games/fifo.yml").c_str(), 0644));
+  ASSERT_EQ(0,
+            mkfifo(Path("home/.config/lutris/games/fifo.yml").c_str(), 0644));
   // Heroic: a Proton game's prefix, the default from config.json, and the
   // Prefixes folder.
   File("home/.config/heroic/GamesConfig/Torvane.json",
@@ -123,6 +128,67 @@ TEST_F(PrefixSearchTest, EveryLauncherInItsOrderEachFolderOnce) {
             Found());
 }
 
+TEST_F(PrefixSearchTest, TheLaterLaunchersInTheirOrder) {
+  Dirs("home");
+  // Steam libraries listed only in config/, under the Snap's hidden folder.
+  const std::string snap = "home/.snap/data/steam/common/.local/share/Steam/";
+  File(snap + "config/libraryfolders.vdf",
+       "\"libraryfolders\" { \"0\" { \"path\" \"" + Path("mnt/a") + "\" } }");
+  File(snap + "config/config.vdf",
+       "\"InstallConfigStore\" { \"Software\" { \"Valve\" { \"Steam\" {\n"
+       "\"BaseInstallFolder_1\" \"" +
+           Path("mnt/b") + "\"\n\"BaseInstallFolderX\" \"" + Path("mnt/c") +
+           "\" } } } }");
+  Prefix("mnt/a/steamapps/compatdata/1/pfx");
+  Prefix("mnt/b/steamapps/compatdata/2/pfx");
+  Prefix("mnt/c/steamapps/compatdata/3/pfx");
+  // Lutris under $XDG_CONFIG_HOME: no prefix, found above the executable;
+  // an executable above no prefix.
+  File("config/lutris/games/t.yml",
+       "game:\n  exe: ~/Games/t/drive_c/T/t.exe\n");
+  Prefix("home/Games/t");
+  File("config/lutris/games/u.yml",
+       "game:\n  exe: ~/Games/u/game/u.exe\nsystem: {}\n");
+  Prefix("home/Games/u/pfx");
+  File("config/lutris/games/v.yml", "game:\n  exe: /v.exe\n");
+  // Heroic under $XDG_CONFIG_HOME.
+  File("config/heroic/GamesConfig/H.json",
+       "{\"H\": {\"winePrefix\": \"~/h\"}}");
+  Prefix("home/h");
+  // Bottles kept in a folder of the player's choosing.
+  File("home/.local/share/bottles/data.yml",
+       "custom_bottles_path: " + Path("mnt/bottles") + "\n");
+  Prefix("mnt/bottles/B");
+  Prefix("home/Games/umu/umu-default");
+  File("home/.local/share/faugus-launcher/games.json",
+       "[{\"title\": \"F\", \"prefix\": \"" + Path("mnt/f") + "\"}]");
+  Prefix("mnt/f");
+  Prefix("home/Faugus/g");
+  File("home/.config/PortProton.conf", Path("mnt/pp") + "\n");
+  Prefix("mnt/pp/data/prefixes/A");
+  Prefix("mnt/pp/data/prefixes/DEFAULT");
+  Prefix("home/PortProton/data/prefixes/DEFAULT");
+  Prefix("home/.cxoffice/Bottle");
+
+  std::string config = Path("config");
+  EXPECT_EQ(std::vector<std::string>({
+                "mnt/a/steamapps/compatdata/1/pfx",
+                "mnt/b/steamapps/compatdata/2/pfx",
+                "home/Games/t",
+                "home/Games/u/pfx",
+                "home/h",
+                "mnt/bottles/B",
+                "home/Games/umu/umu-default",
+                "mnt/f",
+                "home/Faugus/g",
+                "mnt/pp/data/prefixes/DEFAULT",
+                "mnt/pp/data/prefixes/A",
+                "home/PortProton/data/prefixes/DEFAULT",
+                "home/.cxoffice/Bottle",
+            }),
+            Found(nullptr, config.c_str()));
+}
+
 TEST_F(PrefixSearchTest, DataHomeAndDamagedPlaces) {
   Dirs("home");
   Prefix("data/Steam/steamapps/compatdata/1/pfx");
@@ -138,12 +204,13 @@ TEST_F(PrefixSearchTest, DataHomeAndDamagedPlaces) {
   File("home/.config/lutris/games/b.yml", "game:\n  prefix: Games/x\n");
   File("data/bottles/bottles/C/placeholder.yml", "Path: /nowhere\n");
   std::string data = Path("data");
-  EXPECT_EQ(std::vector<std::string>(
-                {"data/Steam/steamapps/compatdata/1/pfx", "data/bottles/bottles/B"}),
+  EXPECT_EQ(std::vector<std::string>({"data/Steam/steamapps/compatdata/1/pfx",
+                                      "data/bottles/bottles/B"}),
             Found(data.c_str()));
   // A relative XDG_DATA_HOME is no data home.
-  EXPECT_EQ(std::vector<std::string>({"home/.local/share/bottles/bottles/NotHere"}),
-            Found("data"));
+  EXPECT_EQ(
+      std::vector<std::string>({"home/.local/share/bottles/bottles/NotHere"}),
+      Found("data"));
 }
 
 TEST_F(PrefixSearchTest, AFolderIsAPrefixOnlyWithAllFourParts) {
