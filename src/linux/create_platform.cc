@@ -101,11 +101,20 @@ bool FindGame(LinuxPlatform* platform, unsigned code_page,
                                               std::string* install_dir) {
     return LocateGame(prefix, code_page, exe_name, install_dir);
   };
+  // On a desktop, where standard error goes unseen, the player is asked
+  // for the prefix when it is found nowhere.
+  FolderChooser choose_folder;
+  if (platform->dialogs().program() != DialogProgram::kNone) {
+    choose_folder = [platform, &home](const std::string& title,
+                                      std::string* folder) {
+      return platform->dialogs().ChooseFolder(title, home, folder);
+    };
+  }
   std::string chosen;
   if (!ChoosePrefix(FindPrefixCandidates(home, getenv("XDG_DATA_HOME"),
                                          getenv("XDG_CONFIG_HOME")),
                     locate, platform->prefix(), platform, platform->text(),
-                    stderr, &chosen))
+                    stderr, &chosen, choose_folder))
     return false;
   platform->SetPrefix(chosen);
   return true;
