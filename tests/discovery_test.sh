@@ -255,6 +255,36 @@ Success: Patch successful" "$(boxes)"
   check "$layout: patched there" "$new_game" "$(game_files "$target")"
 done
 
+# --- A wineserver started by a Flatpak launcher: its lock is in the app's
+# /tmp under $XDG_RUNTIME_DIR, and held (perl takes it as wineserver does,
+# with fcntl) it brings the warning; No leaves the game as it was.
+fresh
+new_home
+lutris
+server=$(printf 'server-%x-%x' "$(stat -L -c %d "$target")" "$(stat -L -c %i "$target")")
+lock_dir=$work/rt/.flatpak/net.lutris.Lutris/tmp/.wine-$(id -u)/$server
+mkdir -p "$lock_dir" && : >"$lock_dir/lock"
+rm -f "$work/held" "$work/release"
+perl -MFcntl -e 'open(my $f, "+<", $ARGV[0]) or die "open: $!";
+  fcntl($f, F_SETLK, pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, 0, 1, 0))
+    or die "lock: $!";
+  open(my $h, ">", $ARGV[1]); close $h;
+  select(undef, undef, undef, 0.05) until -e $ARGV[2];' \
+  "$lock_dir/lock" "$work/held" "$work/release" &
+holder=$!
+for _ in $(seq 100); do [ -e "$work/held" ] && break; sleep 0.05; done
+discover $'n\n' XDG_RUNTIME_DIR="$work/rt"
+: >"$work/release"
+wait "$holder"
+check "flatpak wineserver: status" 0 "$status"
+check "flatpak wineserver: warned" \
+  "Warning: Programs are running in the Wine prefix $target (the game may be open). Files that they hold open may be replaced under them, and recent registry changes may not be saved yet." \
+  "$(boxes | head -1)"
+check "flatpak wineserver: untouched" "$old_game" "$(game_files "$target")"
+discover $'y\n' XDG_RUNTIME_DIR="$work/rt"
+check "flatpak wineserver gone: no warning" \
+  "Warning: This patch brings Torvane 2000 to version 1.1." "$(boxes | head -1)"
+
 # --- The game in no prefix: the run goes on with ~/.wine and fails as it
 # did, having said how many prefixes it searched and how to name one.
 fresh
