@@ -182,41 +182,6 @@ TEST_F(WineserverTest, LocksInEveryPlaceWineKeepsThem) {
   EXPECT_TRUE(WineserverLocks(Path("file"), 1000, roots).empty());
 }
 
-TEST_F(WineserverTest, AServerInAFlatpakAppIsSeenAndLeftAlone) {
-  MakeDir("pfx");
-  struct stat st;
-  ASSERT_EQ(0, stat(Path("pfx").c_str(), &st));
-  char server[64];
-  snprintf(server, sizeof server, "server-%llx-%llx",
-           static_cast<unsigned long long>(st.st_dev),
-           static_cast<unsigned long long>(st.st_ino));
-  std::string dir = "rt/.flatpak/com.heroicgameslauncher.hgl/tmp/.wine-" +
-                    std::to_string(getuid()) + "/" + server;
-  for (size_t slash = 0; slash != std::string::npos;) {
-    slash = dir.find('/', slash + 1);
-    MakeDir(dir.substr(0, slash), 0700);
-  }
-  Write(dir + "/lock", "", 0600);
-  std::string lock = Path(dir + "/lock");
-  std::string rt = Path("rt"), tmpdir = Path("tmpdir");
-  MakeDir("tmpdir");
-  const char* saved = getenv("XDG_RUNTIME_DIR");
-  std::string saved_rt = saved ? saved : "";
-  setenv("XDG_RUNTIME_DIR", rt.c_str(), 1);
-  setenv("TMPDIR", tmpdir.c_str(), 1);
-  EXPECT_FALSE(WineserverRuns(Path("pfx")));
-  {
-    LockHolder wineserver(lock, F_WRLCK, 0);
-    EXPECT_TRUE(WineserverRuns(Path("pfx")));
-  }
-  EXPECT_TRUE(LockCanBeTaken(lock));
-  if (saved)
-    setenv("XDG_RUNTIME_DIR", saved_rt.c_str(), 1);
-  else
-    unsetenv("XDG_RUNTIME_DIR");
-  unsetenv("TMPDIR");
-}
-
 TEST_F(WineserverTest, LockIsAskedAboutNeverTaken) {
   Write("lock", "", 0600);
   std::string lock = Path("lock");
