@@ -35,6 +35,9 @@ bool ChangedLater(const GameCopy& a, const GameCopy& b) {
   return a.registry_time.tv_nsec > b.registry_time.tv_nsec;
 }
 
+/// Folder choosers shown at the most when no prefix holds the game.
+constexpr int kMaxChoices = 100;
+
 /// Asks for the prefix in the folder chooser until the player picks one
 /// that holds the game (true, `*chosen` set) or cancels (false).
 bool AskForPrefix(size_t searched, const GameLocator& locate, Platform* boxes,
@@ -45,7 +48,10 @@ bool AskForPrefix(size_t searched, const GameLocator& locate, Platform* boxes,
                       (searched == 1 ? "" : "es") +
                       " searched: choose the Wine prefix it is installed in";
   std::string folder, install_dir;
-  while (choose_folder(title, &folder)) {
+  // A chooser that answers without the player (a broken one, say) must not
+  // keep the run going round for ever.
+  for (int asked = 0; asked < kMaxChoices && choose_folder(title, &folder);
+       ++asked) {
     std::string text;
     if (!IsWinePrefix(folder)) {
       text = ForBox(box_text, folder) +

@@ -36,15 +36,15 @@ using FolderChooser =
 /// prefix <path>`); any other gets a box captioned "Error" saying that it is
 /// no Wine prefix, or that its registry does not hold the game, and the
 /// chooser again. Without a chooser, or once the player cancels it, the run
-/// goes on with `fallback`. With one, `err` says which (`patcher: found the
-/// game in the Wine prefix <path>`). With several, the user chooses in Yes/No
-/// boxes captioned "Warning" shown with `boxes`, one per prefix, the one whose
-/// system.reg changed last first; the first Yes chooses (a Steam prefix
-/// shows its game's name after its path). Box texts are in the ANSI code
-/// page, as `install_dir` is: the host's paths and the game's name, which
-/// are UTF-8, are converted with `box_text` (or taken as they are when it
-/// is null). Returns true with `*chosen` set; false when the user answered
-/// No to every box.
+/// goes on with `fallback`; so it does after 100 wrong folders. With one, `err`
+/// says which (`patcher: found the game in the Wine prefix <path>`). With
+/// several, the user chooses in Yes/No boxes captioned "Warning" shown with
+/// `boxes`, one per prefix, the one whose system.reg changed last first; the
+/// first Yes chooses (a Steam prefix shows its game's name after its path). Box
+/// texts are in the ANSI code page, as `install_dir` is: the host's paths and
+/// the game's name, which are UTF-8, are converted with `box_text` (or taken as
+/// they are when it is null). Returns true with `*chosen` set; false when the
+/// user answered No to every box.
 bool ChoosePrefix(const std::vector<PrefixCandidate>& candidates,
                   const GameLocator& locate, const std::string& fallback,
                   Platform* boxes, AnsiText* box_text, FILE* err,

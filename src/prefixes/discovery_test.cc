@@ -125,6 +125,12 @@ TEST_F(DiscoveryTest, FoundNowhereThePlayerChoosesTheFolder) {
     EXPECT_EQ(wrong, BoxLines(boxes_).size());
     EXPECT_EQ(std::string::npos, err_.find("chosen")) << err_;
   }
+  // A chooser that only ever answers wrong is given up on.
+  folders_ = std::vector<std::string>(1000, Path("b"));
+  titles_.clear();
+  EXPECT_TRUE(Choose({}, &chosen));
+  EXPECT_EQ("/home/u/.wine", chosen);
+  EXPECT_EQ(100u, titles_.size());
 }
 
 TEST_F(DiscoveryTest, NoneOrOneHoldsTheGame) {
