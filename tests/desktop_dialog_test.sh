@@ -191,10 +191,19 @@ mkdir "$work/bin"
 cat >"$work/bin/zenity" <<'EOF'
 #!/usr/bin/env bash
 for arg; do
-  case $arg in --question | --info | --error | --progress)
+  case $arg in --question | --info | --error | --progress | --file-selection)
     echo "$arg" >>"$TEST_DIR/started" ;;
   esac
 done
+# The folder chooser answers with the first line of $TEST_DIR/choices
+# (CANCEL: Cancel) and records its arguments.
+if [[ " $* " == *" --file-selection "* ]]; then
+  printf '%s\n' "$@" >>"$TEST_DIR/chooser"
+  choice=$(head -n 1 "$TEST_DIR/choices") && sed -i 1d "$TEST_DIR/choices"
+  [ "$choice" != CANCEL ] || exit 1
+  printf '%s\n' "$choice"
+  exit 0
+fi
 [[ " $* " == *" --progress "* ]] || exec "$REAL_ZENITY" "$@"
 echo "$PPID" >"$TEST_DIR/program"
 exec "$REAL_ZENITY" "$@" < <(tee -a "$TEST_DIR/fed")
@@ -397,5 +406,69 @@ progress_patch
 run env "${progress_env[@]}"
 check "pipe: no progress window" "" "$(cat "$work/started" 2>/dev/null)"
 check "pipe: status" 0 "$status"
+
+# --- No prefix named, and the game in none of those searched: a folder
+# chooser, opening in the home folder, asks for the prefix. A folder that is
+# no prefix, or whose registry lacks the game, brings an Error box and the
+# chooser again; a folder that holds the game is patched.
+home=$work/home
+rm -rf "$home" "$work/empty" "$work/other"
+mkdir -p "$home/.PlayOnLinux/wineprefix/Other/drive_c" \
+  "$home/.PlayOnLinux/wineprefix/Other/dosdevices" "$work/empty"
+: >"$home/.PlayOnLinux/wineprefix/Other/system.reg"
+: >"$home/.PlayOnLinux/wineprefix/Other/user.reg"
+cp -a "$home/.PlayOnLinux/wineprefix/Other" "$work/other"
+choose_env=("${progress_env[@]}" WINEPREFIX= STEAM_COMPAT_DATA_PATH=
+  HOME="$home" XDG_DATA_HOME= XDG_CONFIG_HOME=)
+dismiss() {  # dismiss TITLE: Return in the next window so titled
+  local id
+  id=$(window "$1")
+  [ -n "$id" ] || { fail "$2: no $1 box"; return; }
+  key "$id" Return
+}
+fresh
+: >"$work/prefix/user.reg"
+rm -f "$work/started" "$work/chooser"
+printf '%s\n' "$work/empty" "$work/other" "$work/prefix" >"$work/choices"
+start_with=("${choose_env[@]}")
+start closed
+dismiss Error "chooser"
+dismiss Error "chooser"
+question=$(window Warning)
+[ -n "$question" ] && click_button "$question" Yes
+dismiss Success "chooser"
+wait_program
+check "chooser: status" 0 "$status"
+check "chooser: dialogs" "--file-selection
+--error
+--file-selection
+--error
+--file-selection
+--question
+--info" "$(cat "$work/started")"
+check "chooser: opens in home, says how many were searched" "--file-selection
+--directory
+--title=The game was not found in the 1 Wine prefix searched: choose the Wine prefix it is installed in
+--filename=$home/" "$(head -4 "$work/chooser")"
+check "chooser: stderr" "patcher: the game was not found in the 1 Wine prefix searched
+patcher: name the prefix it is installed in: WINEPREFIX=... patcher
+patcher: found the game in the chosen Wine prefix $work/prefix" "$err"
+check "chooser: patched" "new maps" "$(cat "$game/Data/maps.mix")"
+
+# Cancel: the run goes on as it did without a chooser, with ~/.wine.
+fresh
+: >"$work/prefix/user.reg"
+rm -f "$work/started" "$work/chooser"
+echo CANCEL >"$work/choices"
+start closed
+dismiss Error "cancel"
+wait_program
+check "cancel: status" 255 "$status"
+check "cancel: dialogs" "--file-selection
+--error" "$(cat "$work/started")"
+check "cancel: stderr" "patcher: the game was not found in the 1 Wine prefix searched
+patcher: name the prefix it is installed in: WINEPREFIX=... patcher" "$err"
+check "cancel: untouched" "old maps" "$(cat "$game/Data/maps.mix")"
+start_with=()
 
 summary

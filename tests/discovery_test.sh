@@ -35,7 +35,7 @@ discover() {
   local input=$1
   shift
   run_answering "$input" env -u WINEPREFIX -u STEAM_COMPAT_DATA_PATH \
-    -u XDG_DATA_HOME HOME="$home" "$@"
+    -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" "$@"
 }
 found() { echo "patcher: found the game in the Wine prefix $1"; }
 
@@ -115,18 +115,175 @@ plain_wine() {
   target=$home/.wine
 }
 
-for layout in steam steam_flatpak lutris heroic bottles playonlinux plain_wine; do
+# The places found later: launcher files as each launcher writes them.
+# layout_env: variables a layout sets for the run.
+steam_snap_config() {  # the Snap's hidden folder; a library in config/ only
+  local root=$home/.snap/data/steam/common/.local/share/Steam
+  mkdir -p "$root/config"
+  cat >"$root/config/libraryfolders.vdf" <<EOF
+"libraryfolders"
+{
+	"0"
+	{
+		"path"		"$mnt/snaplib"
+		"label"		""
+	}
+}
+EOF
+  other_prefix "$root/steamapps/compatdata/10/pfx"
+  game_prefix "$mnt/snaplib/steamapps/compatdata/4242/pfx"
+  target=$mnt/snaplib/steamapps/compatdata/4242/pfx
+}
+steam_config_vdf() {  # an older Steam: BaseInstallFolder_1 in config.vdf
+  local root=$home/.steam/debian-installation
+  mkdir -p "$root/config"
+  cat >"$root/config/config.vdf" <<EOF
+"InstallConfigStore"
+{
+	"Software"
+	{
+		"Valve"
+		{
+			"Steam"
+			{
+				"BaseInstallFolder_1"		"$mnt/oldlib"
+				"AutoUpdateWindowEnabled"		"0"
+			}
+		}
+	}
+}
+EOF
+  game_prefix "$mnt/oldlib/SteamApps/compatdata/4242/pfx"
+  target=$mnt/oldlib/SteamApps/compatdata/4242/pfx
+}
+# As yaml.safe_dump wrote it for Lutris: the prefix's path beyond ASCII, in
+# \u escapes over three lines.
+lutris_unicode() {
+  mkdir -p "$home/.config/lutris/games"
+  cat >"$home/.config/lutris/games/torvane-1700000001.yml" <<'EOF'
+game:
+  arch: win64
+  exe: drive_c/Games/Torvane 2000/torvane.exe
+  prefix: "~/Games/\u0412\u0435\u0434\u044C\u043C\u0430\u043A 3 \u0414\u0438\u043A\
+    \u0430\u044F \u041E\u0445\u043E\u0442\u0430 \u2014 \u0418\u0437\u0434\u0430\u043D\
+    \u0438\u0435 \xAB\u0418\u0433\u0440\u0430 \u0433\u043E\u0434\u0430\xBB/prefix"
+name: "\u0412\u0435\u0434\u044C\u043C\u0430\u043A 3"
+runner: wine
+slug: torvane
+system: {}
+wine:
+  version: lutris-GE-Proton8-26-x86_64
+EOF
+  target="$home/Games/Ведьмак 3 Дикая Охота — Издание «Игра года»/prefix"
+  game_prefix "$target"
+}
+lutris_exe() {  # under $XDG_CONFIG_HOME, no prefix: found above the exe
+  mkdir -p "$home/xdg-config/lutris/games"
+  printf 'game:\n  exe: %s/Games/Torvane/drive_c/Games/Torvane 2000/torvane.exe\nsystem: {}\n' \
+    "$home" >"$home/xdg-config/lutris/games/torvane-1700000002.yml"
+  game_prefix "$home/Games/Torvane"
+  target=$home/Games/Torvane
+  layout_env=(XDG_CONFIG_HOME="$home/xdg-config")
+}
+heroic_xdg() {
+  mkdir -p "$home/xdg-config/heroic/GamesConfig"
+  printf '{\n  "Torvane": {\n    "winePrefix": "%s",\n    "wineVersion": {"type": "wine"}\n  }\n}\n' \
+    "$mnt/heroic/Torvane" >"$home/xdg-config/heroic/GamesConfig/Torvane.json"
+  game_prefix "$mnt/heroic/Torvane"
+  target=$mnt/heroic/Torvane
+  layout_env=(XDG_CONFIG_HOME="$home/xdg-config")
+}
+# Bottles' bottles in a folder of the player's choosing (data.yml), its path
+# beyond ASCII as PyYAML's SafeDumper writes it.
+bottles_custom() {
+  mkdir -p "$home/.local/share/bottles"
+  printf 'custom_bottles_path: "%s/\\u30DC\\u30C8\\u30EB"\nwindow_width: 1024\n' \
+    "$mnt" >"$home/.local/share/bottles/data.yml"
+  other_prefix "$mnt/ボトル/Other"
+  game_prefix "$mnt/ボトル/Torvane"
+  target=$mnt/ボトル/Torvane
+}
+umu() {  # umu-launcher's default prefix, with its pfx link to itself
+  game_prefix "$home/Games/umu/umu-default"
+  ln -s . "$home/Games/umu/umu-default/pfx"
+  target=$home/Games/umu/umu-default
+}
+faugus() {
+  mkdir -p "$home/.local/share/faugus-launcher"
+  cat >"$home/.local/share/faugus-launcher/games.json" <<EOF
+[
+    {
+        "gameid": "torvane-2000",
+        "title": "Torvane 2000",
+        "path": "$mnt/faugus/Torvane/drive_c/Games/Torvane 2000/torvane.exe",
+        "prefix": "$mnt/faugus/Torvane",
+        "launch_arguments": "",
+        "runner": "GE-Proton"
+    }
+]
+EOF
+  other_prefix "$home/Faugus/other"
+  game_prefix "$mnt/faugus/Torvane"
+  target=$mnt/faugus/Torvane
+}
+portproton() {  # PortProton moved elsewhere, as its .conf records
+  mkdir -p "$home/.config"
+  printf '%s/PortProton\n' "$mnt" >"$home/.config/PortProton.conf"
+  other_prefix "$mnt/PortProton/data/prefixes/DEFAULT"
+  game_prefix "$mnt/PortProton/data/prefixes/TORVANE"
+  target=$mnt/PortProton/data/prefixes/TORVANE
+}
+crossover() {
+  game_prefix "$home/.cxoffice/Torvane"
+  printf '[Bottle]\n"Template" = "win10_64"\n' >"$home/.cxoffice/Torvane/cxbottle.conf"
+  target=$home/.cxoffice/Torvane
+}
+
+for layout in steam steam_flatpak lutris heroic bottles playonlinux plain_wine \
+  steam_snap_config steam_config_vdf lutris_unicode lutris_exe heroic_xdg \
+  bottles_custom umu faugus portproton crossover; do
   fresh
   new_home
   other_prefix "$home/.wine"
+  layout_env=()
   $layout
-  discover $'y\n'
+  discover $'y\n' "${layout_env[@]}"
   check "$layout: status" 0 "$status"
   check "$layout: found" "$(found "$target")" "$(head -1 <<<"$err")"
   check "$layout: boxes" "Warning: This patch brings Torvane 2000 to version 1.1.
 Success: Patch successful" "$(boxes)"
   check "$layout: patched there" "$new_game" "$(game_files "$target")"
 done
+
+# --- A wineserver started by a Flatpak launcher: its lock is in the app's
+# /tmp under $XDG_RUNTIME_DIR, and held (perl takes it as wineserver does,
+# with fcntl) it brings the warning; No leaves the game as it was.
+fresh
+new_home
+lutris
+server=$(printf 'server-%x-%x' "$(stat -L -c %d "$target")" "$(stat -L -c %i "$target")")
+lock_dir=$work/rt/.flatpak/net.lutris.Lutris/tmp/.wine-$(id -u)/$server
+mkdir -p "$lock_dir" && : >"$lock_dir/lock"
+rm -f "$work/held" "$work/release"
+perl -MFcntl -e 'open(my $f, "+<", $ARGV[0]) or die "open: $!";
+  fcntl($f, F_SETLK, pack("s s x4 q q i x4", F_WRLCK, SEEK_SET, 0, 1, 0))
+    or die "lock: $!";
+  open(my $h, ">", $ARGV[1]); close $h;
+  select(undef, undef, undef, 0.05) until -e $ARGV[2];' \
+  "$lock_dir/lock" "$work/held" "$work/release" &
+holder=$!
+for _ in $(seq 100); do [ -e "$work/held" ] && break; sleep 0.05; done
+discover $'n\n' XDG_RUNTIME_DIR="$work/rt"
+: >"$work/release"
+wait "$holder"
+check "flatpak wineserver: status" 0 "$status"
+check "flatpak wineserver: warned" \
+  "Warning: Programs are running in the Wine prefix $target (the game may be open). Files that they hold open may be replaced under them, and recent registry changes may not be saved yet." \
+  "$(boxes | head -1)"
+check "flatpak wineserver: untouched" "$old_game" "$(game_files "$target")"
+discover $'y\n' XDG_RUNTIME_DIR="$work/rt"
+check "flatpak wineserver gone: no warning" \
+  "Warning: This patch brings Torvane 2000 to version 1.1." "$(boxes | head -1)"
 
 # --- The game in no prefix: the run goes on with ~/.wine and fails as it
 # did, having said how many prefixes it searched and how to name one.

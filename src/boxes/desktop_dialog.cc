@@ -8,8 +8,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -111,6 +113,18 @@ std::vector<std::string> DialogArguments(DialogProgram program,
           "--title=" + title, "--text=" + body, "--no-markup"};
 }
 
+std::vector<std::string> FolderChooserArguments(DialogProgram program,
+                                                const std::string& title,
+                                                const std::string& start) {
+  if (program == DialogProgram::kKdialog)
+    return {"kdialog", "--title", title, "--getexistingdirectory", start};
+  // A trailing slash opens the folder itself rather than selecting it.
+  std::string folder =
+      start.empty() || start.back() == '/' ? start : start + "/";
+  return {"zenity", "--file-selection", "--directory", "--title=" + title,
+          "--filename=" + folder};
+}
+
 bool AnswerFromStatus(int wait_status, BoxType type, int* answer) {
   if (wait_status == -1 || !WIFEXITED(wait_status)) return false;
   int code = WEXITSTATUS(wait_status);
@@ -164,6 +178,32 @@ bool DesktopDialogs::Show(const char* text, const char* caption, BoxType type,
   int status = RunProgram(path_, DialogArguments(program_, text, caption, type),
                           DialogEnvironment());
   return AnswerFromStatus(status, type, answer);
+}
+
+bool DesktopDialogs::ChooseFolder(const std::string& title,
+                                  const std::string& start,
+                                  std::string* folder) const {
+  if (program_ == DialogProgram::kNone) return false;
+  ScopedFd read_end, write_end;
+  if (!MakePipe(&read_end, &write_end)) return false;
+  pid_t pid =
+      StartDialogProgram(path_, FolderChooserArguments(program_, title, start),
+                         -1, write_end.get());
+  write_end.reset();
+  if (pid == -1) return false;
+  // The player may take their time; a day is as long as anyone looks.
+  std::string line =
+      ReadLineUntil(read_end.get(),
+                    std::chrono::steady_clock::now() + std::chrono::hours(24));
+  read_end.reset();
+  int status = WaitForProgram(pid);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      line.empty() || line.back() != '\n')
+    return false;
+  line.pop_back();
+  if (line.empty()) return false;
+  *folder = line;
+  return true;
 }
 
 }  // namespace patcher

@@ -52,6 +52,13 @@ std::vector<std::string> DialogArguments(DialogProgram program,
                                          const char* text, const char* caption,
                                          BoxType type);
 
+/// Returns the arguments, the program's name first, that ask with `program`
+/// (not kNone) for a folder: a folder chooser titled `title` that opens in
+/// `start` and prints the folder chosen.
+std::vector<std::string> FolderChooserArguments(DialogProgram program,
+                                                const std::string& title,
+                                                const std::string& start);
+
 /// Returns the UTF-8 `text` as rich text that kdialog shows literally: its
 /// labels take rich text when a text looks like markup, so every text is
 /// made rich text, with markup characters escaped and white space kept.
@@ -91,6 +98,13 @@ class DesktopDialogs {
   /// box on the console.
   bool Show(const char* text, const char* caption, BoxType type,
             int* answer) const;
+
+  /// Asks for a folder in a folder chooser titled `title` (UTF-8) that
+  /// opens in `start`, and waits for it. Returns true with `*folder` set to
+  /// the folder chosen; false when the user cancelled, no chooser could be
+  /// shown, or dialogs are not shown at all.
+  bool ChooseFolder(const std::string& title, const std::string& start,
+                    std::string* folder) const;
 
   DialogProgram program() const { return program_; }
   const std::string& path() const { return path_; }

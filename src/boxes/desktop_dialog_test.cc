@@ -155,6 +155,16 @@ TEST(DialogArgumentsTest, KdialogGetsEscapedRichText) {
                                         kBoxOk)[3]);
 }
 
+TEST(FolderChooserArgumentsTest, OpensInTheFolderGiven) {
+  EXPECT_EQ(
+      (std::vector<std::string>{"zenity", "--file-selection", "--directory",
+                                "--title=Pick -x", "--filename=/home/u/"}),
+      FolderChooserArguments(DialogProgram::kZenity, "Pick -x", "/home/u"));
+  EXPECT_EQ((std::vector<std::string>{"kdialog", "--title", "Pick",
+                                      "--getexistingdirectory", "/home/u"}),
+            FolderChooserArguments(DialogProgram::kKdialog, "Pick", "/home/u"));
+}
+
 // A stand-in dialog program: records its arguments, one per line, and
 // exits with the status named in the file "status".
 using DesktopDialogsTest = ScratchDir;
@@ -190,6 +200,46 @@ TEST_F(DesktopDialogsTest, RunsTheProgramWithoutAShellAndReadsItsStatus) {
                    .Show("t", "Warning", kBoxYesNo, &answer));
   EXPECT_FALSE(DesktopDialogs(DialogProgram::kNone, fake)
                    .Show("t", "Warning", kBoxYesNo, &answer));
+}
+
+TEST_F(DesktopDialogsTest, ChooseFolderReadsTheFolderPrinted) {
+  std::string fake =
+      Write("fake",
+            "#!/bin/sh\nfor a; do printf '%s|' \"$a\"; done >\"$0.args\"\n"
+            "exec sh -c \"$(cat \"$0.status\")\"\n",
+            0755);
+  DesktopDialogs dialogs(DialogProgram::kZenity, fake);
+  struct Case {
+    const char* script;
+    const char* folder;  // null: none chosen
+  };
+  const Case cases[] = {
+      {"printf '/home/u/Jeux \\303\\251t\\303\\251\\n'",
+       "/home/u/Jeux \xC3\xA9t\xC3\xA9"},
+      {"exit 1", nullptr},                  // Cancel
+      {"printf '/x\\n'; exit 1", nullptr},  // printed, yet cancelled
+      {"printf '/x\\n'; exit 5", nullptr},  // failed
+      {"printf '/cut'", nullptr},           // no line end
+      {"printf '\\n'", nullptr},            // nothing chosen
+      {"kill -9 $$", nullptr},
+  };
+  for (const Case& c : cases) {
+    Write("fake.status", c.script, 0644);
+    std::string folder = "unset";
+    EXPECT_EQ(c.folder != nullptr,
+              dialogs.ChooseFolder("T", "/home/u", &folder))
+        << c.script;
+    if (c.folder) {
+      EXPECT_EQ(c.folder, folder);
+    }
+  }
+  EXPECT_EQ("--file-selection|--directory|--title=T|--filename=/home/u/|",
+            Read("fake.args"));
+  std::string folder;
+  EXPECT_FALSE(DesktopDialogs(DialogProgram::kZenity, dir_ + "/missing")
+                   .ChooseFolder("T", "/", &folder));
+  EXPECT_FALSE(DesktopDialogs(DialogProgram::kNone, fake)
+                   .ChooseFolder("T", "/", &folder));
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ bool LocateGame(const std::string& prefix, unsigned code_page,
 /// before any registry is read. Returns false when the user declined every
 /// copy of the game.
 bool FindGame(LinuxPlatform* platform, unsigned code_page,
-              const std::string& home, const char* xdg_data_home) {
+              const std::string& home) {
   std::unique_ptr<InputFile> file =
       platform->OpenForReading(kListName, nullptr);
   if (!file) return true;
@@ -101,10 +101,20 @@ bool FindGame(LinuxPlatform* platform, unsigned code_page,
                                               std::string* install_dir) {
     return LocateGame(prefix, code_page, exe_name, install_dir);
   };
+  // On a desktop, where standard error goes unseen, the player is asked
+  // for the prefix when it is found nowhere.
+  FolderChooser choose_folder;
+  if (platform->dialogs().program() != DialogProgram::kNone) {
+    choose_folder = [platform, &home](const std::string& title,
+                                      std::string* folder) {
+      return platform->dialogs().ChooseFolder(title, home, folder);
+    };
+  }
   std::string chosen;
-  if (!ChoosePrefix(FindPrefixCandidates(home, xdg_data_home), locate,
-                    platform->prefix(), platform, platform->text(), stderr,
-                    &chosen))
+  if (!ChoosePrefix(FindPrefixCandidates(home, getenv("XDG_DATA_HOME"),
+                                         getenv("XDG_CONFIG_HOME")),
+                    locate, platform->prefix(), platform, platform->text(),
+                    stderr, &chosen, choose_folder))
     return false;
   platform->SetPrefix(chosen);
   return true;
@@ -130,7 +140,7 @@ std::unique_ptr<Platform> CreatePlatform() {
       LocaleIsUtf8(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG")),
       std::move(dialogs));
   if (named.empty() && !home.empty() &&
-      !FindGame(platform.get(), code_page, home, getenv("XDG_DATA_HOME")))
+      !FindGame(platform.get(), code_page, home))
     return nullptr;
   return platform;
 }

@@ -41,6 +41,8 @@ class LinuxPlatform : public Platform {
   /// Makes `prefix` the prefix patched, before the run starts.
   void SetPrefix(const std::string& prefix);
   const std::string& prefix() const { return prefix_; }
+  /// How boxes are shown as desktop dialogs, if they are.
+  const DesktopDialogs& dialogs() const { return dialogs_; }
   /// The text of Windows programs in the prefix, in its ANSI code page.
   AnsiText* text() { return &text_; }
 

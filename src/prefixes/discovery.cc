@@ -35,12 +35,48 @@ bool ChangedLater(const GameCopy& a, const GameCopy& b) {
   return a.registry_time.tv_nsec > b.registry_time.tv_nsec;
 }
 
+/// Folder choosers shown at the most when no prefix holds the game.
+constexpr int kMaxChoices = 100;
+
+/// Asks for the prefix in the folder chooser until the player picks one
+/// that holds the game (true, `*chosen` set) or cancels (false).
+bool AskForPrefix(size_t searched, const GameLocator& locate, Platform* boxes,
+                  AnsiText* box_text, FILE* err,
+                  const FolderChooser& choose_folder, std::string* chosen) {
+  std::string title = "The game was not found in the " +
+                      std::to_string(searched) + " Wine prefix" +
+                      (searched == 1 ? "" : "es") +
+                      " searched: choose the Wine prefix it is installed in";
+  std::string folder, install_dir;
+  // A chooser that answers without the player (a broken one, say) must not
+  // keep the run going round for ever.
+  for (int asked = 0; asked < kMaxChoices && choose_folder(title, &folder);
+       ++asked) {
+    std::string text;
+    if (!IsWinePrefix(folder)) {
+      text = ForBox(box_text, folder) +
+             " is not a Wine prefix: it lacks system.reg, user.reg, drive_c "
+             "or dosdevices.";
+    } else if (!locate(folder, &install_dir)) {
+      text = "The registry of the Wine prefix " + ForBox(box_text, folder) +
+             " does not hold the game, or the folder it names is missing.";
+    } else {
+      fprintf(err, "patcher: found the game in the chosen Wine prefix %s\n",
+              folder.c_str());
+      *chosen = folder;
+      return true;
+    }
+    boxes->ShowBox(text.c_str(), "Error", kBoxOk);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ChoosePrefix(const std::vector<PrefixCandidate>& candidates,
                   const GameLocator& locate, const std::string& fallback,
                   Platform* boxes, AnsiText* box_text, FILE* err,
-                  std::string* chosen) {
+                  std::string* chosen, const FolderChooser& choose_folder) {
   std::vector<GameCopy> copies;
   for (const PrefixCandidate& candidate : candidates) {
     GameCopy copy{&candidate, std::string(), {0, 0}};
@@ -58,7 +94,9 @@ bool ChoosePrefix(const std::vector<PrefixCandidate>& candidates,
             "patcher: name the prefix it is installed in: WINEPREFIX=... "
             "patcher\n",
             candidates.size(), candidates.size() == 1 ? "" : "es");
-    *chosen = fallback;
+    if (!choose_folder || !AskForPrefix(candidates.size(), locate, boxes,
+                                        box_text, err, choose_folder, chosen))
+      *chosen = fallback;
     return true;
   }
   if (copies.size() == 1) {

@@ -45,8 +45,19 @@ class DiscoveryTest : public testing::Test, public ScratchDir {
       *install_dir = it->second;
       return true;
     };
+    FolderChooser choose_folder;
+    if (!folders_.empty()) {
+      choose_folder = [this](const std::string& title, std::string* folder) {
+        titles_.push_back(title);
+        if (titles_.size() > folders_.size() ||
+            folders_[titles_.size() - 1].empty())
+          return false;  // cancelled
+        *folder = folders_[titles_.size() - 1];
+        return true;
+      };
+    }
     bool result = ChoosePrefix(candidates, locate, "/home/u/.wine", &boxes_,
-                               nullptr, err, chosen);
+                               nullptr, err, chosen, choose_folder);
     rewind(err);
     char buf[4096];
     err_.assign(buf, fread(buf, 1, sizeof buf, err));
@@ -62,9 +73,65 @@ class DiscoveryTest : public testing::Test, public ScratchDir {
 
   std::map<std::string, std::string> games_;  // prefix -> installation dir
   std::vector<std::string> located_;
+  /// The chooser's answers in turn: a folder, or empty for Cancel.
+  std::vector<std::string> folders_;
+  std::vector<std::string> titles_;  // of each chooser shown
   FakePlatform boxes_;
   std::string err_;
 };
+
+TEST_F(DiscoveryTest, FoundNowhereThePlayerChoosesTheFolder) {
+  // A folder that is no prefix, a prefix without the game, then the game's.
+  for (const char* dir : {"b", "c", "c/drive_c", "c/dosdevices", "g",
+                          "g/drive_c", "g/dosdevices"})
+    MakeDir(dir);
+  for (const char* file :
+       {"c/system.reg", "c/user.reg", "g/system.reg", "g/user.reg"})
+    Write(file, "WINE REGISTRY Version 2\n");
+  games_[Path("g")] = "C:\\Games\\T";
+  folders_ = {Path("b"), Path("c"), Path("g")};
+  std::string chosen;
+  EXPECT_TRUE(Choose({Candidate("a", 100, "")}, &chosen));
+  EXPECT_EQ(Path("g"), chosen);
+  const std::string title =
+      "The game was not found in the 1 Wine prefix searched: choose the "
+      "Wine prefix it is installed in";
+  EXPECT_EQ(std::vector<std::string>(3, title), titles_);
+  EXPECT_EQ(std::vector<std::string>(
+                {"Error|" + Path("b") +
+                     " is not a Wine prefix: it lacks system.reg, user.reg, "
+                     "drive_c or dosdevices.",
+                 "Error|The registry of the Wine prefix " + Path("c") +
+                     " does not hold the game, or the folder it names is "
+                     "missing."}),
+            BoxLines(boxes_));
+  EXPECT_EQ(
+      "patcher: the game was not found in the 1 Wine prefix searched\n"
+      "patcher: name the prefix it is installed in: WINEPREFIX=... patcher\n"
+      "patcher: found the game in the chosen Wine prefix " +
+          Path("g") + "\n",
+      err_);
+
+  // Cancel, at once or after a wrong folder: the run goes on as without a
+  // chooser.
+  for (size_t wrong : {0, 1}) {
+    boxes_.boxes_.clear();
+    titles_.clear();
+    folders_ = std::vector<std::string>(wrong, Path("b"));
+    folders_.push_back("");
+    EXPECT_TRUE(Choose({}, &chosen));
+    EXPECT_EQ("/home/u/.wine", chosen);
+    EXPECT_EQ(wrong + 1, titles_.size());
+    EXPECT_EQ(wrong, BoxLines(boxes_).size());
+    EXPECT_EQ(std::string::npos, err_.find("chosen")) << err_;
+  }
+  // A chooser that only ever answers wrong is given up on.
+  folders_ = std::vector<std::string>(1000, Path("b"));
+  titles_.clear();
+  EXPECT_TRUE(Choose({}, &chosen));
+  EXPECT_EQ("/home/u/.wine", chosen);
+  EXPECT_EQ(100u, titles_.size());
+}
 
 TEST_F(DiscoveryTest, NoneOrOneHoldsTheGame) {
   std::string chosen;
@@ -167,8 +234,8 @@ TEST_F(DiscoveryTest, WarnsOnlyWhileProgramsRunInThePrefix) {
                   [] { return CaseTable(); });
   boxes_.boxes_.clear();
   boxes_.answers_ = {kAnswerYes};
-  EXPECT_TRUE(ConfirmPrefixIdle("/home/jos\xC3\xA9/.wine", server_runs,
-                                &boxes_, &cp1252));
+  EXPECT_TRUE(ConfirmPrefixIdle("/home/jos\xC3\xA9/.wine", server_runs, &boxes_,
+                                &cp1252));
   ASSERT_EQ(1u, boxes_.boxes_.size());
   EXPECT_NE(std::string::npos,
             boxes_.boxes_[0].text.find("prefix /home/jos\xE9/.wine ("));

@@ -1,5 +1,6 @@
 // The launchers' files read for their prefixes: tolerant readers of Steam's
-// VDF, Lutris' and Bottles' YAML and Heroic's JSON.
+// VDF, Lutris' and Bottles' YAML, Heroic's and Faugus Launcher's JSON and
+// PortProton's one-line configuration.
 
 #include "prefixes/launcher_config.h"
 
@@ -93,8 +94,49 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, last + 1 - first);
 }
 
+/// Appends what the escape `e` of a double-quoted scalar stands for, its
+/// hex digits (if any) read from `text` after `*i`, which moves past them.
+/// Returns false for an escape YAML does not have.
+bool ReadYamlEscape(char e, std::string_view text, size_t* i,
+                    std::string* out) {
+  int digits = e == 'x' ? 2 : e == 'u' ? 4 : e == 'U' ? 8 : 0;
+  if (digits > 0) {
+    uint32_t cp;
+    if (!ReadHex(text, *i + 1, digits, &cp)) return false;
+    AppendCodePoint(cp, out);
+    *i += digits;
+    return true;
+  }
+  static const char kFrom[] = "0abt\tnvfre \"/\\";
+  static const char kTo[] = "\0\a\b\t\t\n\v\f\r\x1b \"/\\";
+  size_t k = std::string_view(kFrom, sizeof kFrom - 1).find(e);
+  if (k != std::string_view::npos) {
+    *out += kTo[k];
+    return true;
+  }
+  switch (e) {
+    case 'N':  // next line
+      AppendUtf8(0x85, out);
+      return true;
+    case '_':  // no-break space
+      AppendUtf8(0xA0, out);
+      return true;
+    case 'L':  // line separator
+      AppendUtf8(0x2028, out);
+      return true;
+    case 'P':  // paragraph separator
+      AppendUtf8(0x2029, out);
+      return true;
+  }
+  return false;
+}
+
 /// Reads a quoted scalar that starts at `value[0]` (its quote) and may go on
-/// over `more` lines, joined by blanks. Returns false when it does not end.
+/// over the lines `more`, as YAML reads flow scalars: blanks around a line
+/// break go, a single break folds to a blank and each empty line after it is
+/// a line feed; in double quotes a `\` at the end of a line joins it to the
+/// next with nothing between. Returns false when the scalar does not end or
+/// holds an escape YAML does not have.
 bool ReadQuotedYaml(std::string_view value,
                     const std::vector<std::string_view>& more,
                     std::string* out) {
@@ -102,37 +144,48 @@ bool ReadQuotedYaml(std::string_view value,
   std::string_view text = value.substr(1);
   size_t line = 0;
   for (;;) {
+    size_t keep = out->size();  // up to the line's last non-blank
+    bool joined = false;        // the line ended with an escaped break
     for (size_t i = 0; i < text.size(); ++i) {
       char c = text[i];
       if (c == quote) {
         if (quote == '\'' && i + 1 < text.size() && text[i + 1] == '\'') {
           *out += '\'';
+          keep = out->size();
           ++i;
           continue;
         }
         return true;
       }
-      if (quote == '"' && c == '\\' && i + 1 < text.size()) {
-        char e = text[++i];
-        uint32_t cp;
-        int digits = e == 'x' ? 2 : e == 'u' ? 4 : e == 'U' ? 8 : 0;
-        if (digits > 0) {
-          if (!ReadHex(text, i + 1, digits, &cp)) return false;
-          AppendCodePoint(cp, out);
-          i += digits;
-          continue;
+      if (quote == '"' && c == '\\') {
+        if (i + 1 == text.size()) {
+          joined = true;
+          break;
         }
-        static const char kFrom[] = "0abtnvfre";
-        static const char kTo[] = "\0\a\b\t\n\v\f\r\x1b";
-        size_t k = std::string_view(kFrom, sizeof kFrom - 1).find(e);
-        *out += k != std::string_view::npos ? kTo[k] : e;
+        if (!ReadYamlEscape(text[++i], text, &i, out)) return false;
+        keep = out->size();
         continue;
       }
       *out += c;
+      if (c != ' ' && c != '\t') keep = out->size();
     }
-    if (line == more.size()) return false;
-    text = TrimBlanks(more[line++]);
-    *out += ' ';
+    if (!joined) out->resize(keep);
+    // The next line with text; the empty ones before it are line feeds.
+    size_t empty = 0;
+    for (;;) {
+      if (line == more.size()) return false;
+      text = more[line++];
+      size_t first = text.find_first_not_of(" \t");
+      if (first != std::string_view::npos) {
+        text = text.substr(first);
+        break;
+      }
+      ++empty;
+    }
+    if (empty > 0 || joined)
+      out->append(empty, '\n');
+    else
+      *out += ' ';
   }
 }
 
@@ -185,6 +238,43 @@ size_t SkipJsonSpace(std::string_view json, size_t pos) {
   return pos;
 }
 
+/// Returns every text value, not empty, of a member named `member` at any
+/// depth of `json`, in file order.
+std::vector<std::string> JsonStringMembers(std::string_view json,
+                                           std::string_view member) {
+  std::vector<std::string> values;
+  std::string name, value;
+  size_t pos = 0;
+  while ((pos = json.find('"', pos)) != std::string_view::npos) {
+    if (!ReadJsonString(json, &pos, &name)) break;
+    pos = SkipJsonSpace(json, pos);
+    if (pos >= json.size() || json[pos] != ':') continue;  // not a name
+    pos = SkipJsonSpace(json, pos + 1);
+    if (name != member || pos >= json.size() || json[pos] != '"') continue;
+    if (!ReadJsonString(json, &pos, &value)) break;
+    if (!value.empty()) values.push_back(value);
+  }
+  return values;
+}
+
+/// Appends the values of keys `BaseInstallFolder_<number>` in `node` and
+/// below it.
+void AddBaseInstallFolders(const VdfNode& node,
+                           std::vector<std::string>* folders) {
+  static const std::string_view kKey = "baseinstallfolder_";
+  for (const VdfNode& child : node.children) {
+    if (child.section) {
+      AddBaseInstallFolders(child, folders);
+      continue;
+    }
+    std::string key = ToLowerAscii(child.key);
+    if (key.compare(0, kKey.size(), kKey) == 0 &&
+        IsDigits(std::string_view(key).substr(kKey.size())) &&
+        !child.value.empty())
+      folders->push_back(child.value);
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> SteamLibraryFolders(std::string_view vdf) {
@@ -203,6 +293,14 @@ std::vector<std::string> SteamLibraryFolders(std::string_view vdf) {
     }
     if (!folder.empty()) folders.push_back(folder);
   }
+  return folders;
+}
+
+std::vector<std::string> SteamConfigLibraryFolders(std::string_view vdf) {
+  VdfNode root;
+  ParseVdf(vdf, &root);
+  std::vector<std::string> folders;
+  AddBaseInstallFolders(root, &folders);
   return folders;
 }
 
@@ -247,6 +345,8 @@ std::string YamlValue(std::string_view yaml, std::string_view section,
     std::string_view value = TrimBlanks(rest);
     std::string out;
     if (!value.empty() && (value[0] == '"' || value[0] == '\'')) {
+      // Blanks at the line's end may be escaped ones: the text as it is.
+      value = rest.substr(rest.find(value[0]));
       return ReadQuotedYaml(value, more, &out) ? out : std::string();
     }
     // Nothing on the line (a nested block), a comment, a block scalar, an
@@ -279,21 +379,38 @@ std::string BottlesPlaceholderPath(std::string_view yaml) {
   return YamlValue(yaml, "", "Path");
 }
 
+std::string LutrisExe(std::string_view yaml) {
+  return YamlValue(yaml, "game", "exe");
+}
+
+std::string BottlesCustomPath(std::string_view yaml) {
+  return YamlValue(yaml, "", "custom_bottles_path");
+}
+
 std::vector<std::string> HeroicWinePrefixes(std::string_view json) {
-  std::vector<std::string> prefixes;
-  std::string name, value;
+  return JsonStringMembers(json, "winePrefix");
+}
+
+std::vector<std::string> FaugusPrefixes(std::string_view json) {
+  return JsonStringMembers(json, "prefix");
+}
+
+std::string PortProtonFolder(std::string_view conf) {
   size_t pos = 0;
-  while ((pos = json.find('"', pos)) != std::string_view::npos) {
-    if (!ReadJsonString(json, &pos, &name)) break;
-    pos = SkipJsonSpace(json, pos);
-    if (pos >= json.size() || json[pos] != ':') continue;  // not a name
-    pos = SkipJsonSpace(json, pos + 1);
-    if (name != "winePrefix" || pos >= json.size() || json[pos] != '"')
-      continue;
-    if (!ReadJsonString(json, &pos, &value)) break;
-    if (!value.empty()) prefixes.push_back(value);
+  while (pos < conf.size()) {
+    size_t end = conf.find('\n', pos);
+    if (end == std::string_view::npos) end = conf.size();
+    std::string_view line = conf.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = TrimBlanks(line);
+    if (line.empty()) continue;
+    if (line.size() >= 2 && (line[0] == '"' || line[0] == '\'') &&
+        line.back() == line[0])
+      line = line.substr(1, line.size() - 2);
+    return std::string(line);
   }
-  return prefixes;
+  return std::string();
 }
 
 }  // namespace patcher

@@ -1,6 +1,7 @@
 // What the game launchers' own files say about their Wine prefixes: Steam's
-// library list and game manifests, Lutris' game configurations (YAML),
-// Heroic's game settings (JSON) and Bottles' placeholders (YAML). Each
+// library lists and game manifests, Lutris' game configurations (YAML),
+// Heroic's game settings (JSON), Bottles' placeholders and settings (YAML),
+// Faugus Launcher's game list (JSON) and PortProton's folder. Each
 // reader takes the file's text and returns what it could read: a damaged or
 // hostile file gives less, or nothing, and never an error.
 
@@ -19,6 +20,11 @@ namespace patcher {
 /// is a number (the older form). Empty values are left out.
 std::vector<std::string> SteamLibraryFolders(std::string_view vdf);
 
+/// Returns the library folders that Steam's config/config.vdf names: the
+/// value of each key `BaseInstallFolder_<number>` (any case) at any depth,
+/// in file order. Empty values are left out.
+std::vector<std::string> SteamConfigLibraryFolders(std::string_view vdf);
+
 /// Returns the "name" in the "AppState" section of a Steam app manifest
 /// (appmanifest_<appid>.acf), or the empty text.
 std::string SteamAppName(std::string_view acf);
@@ -36,6 +42,14 @@ std::string YamlValue(std::string_view yaml, std::string_view section,
 /// `game` section, or the empty text.
 std::string LutrisPrefix(std::string_view yaml);
 
+/// Returns the executable of a Lutris game configuration: `exe` in its
+/// `game` section, or the empty text.
+std::string LutrisExe(std::string_view yaml);
+
+/// Returns the folder that Bottles' data.yml keeps bottles in instead of its
+/// own: its `custom_bottles_path`, or the empty text.
+std::string BottlesCustomPath(std::string_view yaml);
+
 /// Returns the folder that a Bottles placeholder.yml sends to: its `Path`,
 /// or the empty text.
 std::string BottlesPlaceholderPath(std::string_view yaml);
@@ -44,6 +58,15 @@ std::string BottlesPlaceholderPath(std::string_view yaml);
 /// Heroic's JSON (a game's settings, or the defaults in config.json), in file
 /// order.
 std::vector<std::string> HeroicWinePrefixes(std::string_view json);
+
+/// Returns every text value of a member named "prefix", at any depth of
+/// Faugus Launcher's games.json, in file order.
+std::vector<std::string> FaugusPrefixes(std::string_view json);
+
+/// Returns the folder that ~/.config/PortProton.conf records PortProton in:
+/// its first line that is not blank, without surrounding blanks or quotes,
+/// or the empty text.
+std::string PortProtonFolder(std::string_view conf);
 
 }  // namespace patcher
 

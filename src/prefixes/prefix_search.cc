@@ -33,6 +33,9 @@ const char kSteamFlatpak[] = ".var/app/com.valvesoftware.Steam";
 const char kLutrisFlatpak[] = ".var/app/net.lutris.Lutris";
 const char kHeroicFlatpak[] = ".var/app/com.heroicgameslauncher.hgl";
 const char kBottlesFlatpak[] = ".var/app/com.usebottles.bottles";
+const char kFaugusFlatpak[] = ".var/app/io.github.Faugus.faugus-launcher";
+/// Folders climbed from a Lutris game's executable at the most.
+constexpr int kMaxClimb = 64;
 
 bool IsKind(const std::string& path, mode_t kind) {
   struct stat st;
@@ -72,16 +75,22 @@ bool EndsWith(const std::string& text, const char* end) {
 /// Collects candidates, each real folder once.
 class Search {
  public:
-  Search(std::string home, const char* xdg_data_home) : home_(std::move(home)) {
+  Search(std::string home, const char* xdg_data_home,
+         const char* xdg_config_home)
+      : home_(std::move(home)) {
     data_home_ = xdg_data_home && xdg_data_home[0] == '/'
                      ? xdg_data_home
                      : Home(".local/share");
+    config_home_ = xdg_config_home && xdg_config_home[0] == '/'
+                       ? xdg_config_home
+                       : Home(".config");
   }
 
   std::string Home(const std::string& rel) const {
     return JoinPath(home_, rel);
   }
   const std::string& data_home() const { return data_home_; }
+  const std::string& config_home() const { return config_home_; }
 
   /// Returns a launcher's path with a leading ~ made the home folder, or
   /// the empty text for a relative path.
@@ -105,6 +114,7 @@ class Search {
  private:
   std::string home_;
   std::string data_home_;
+  std::string config_home_;
   std::set<std::string> seen_;
   std::vector<PrefixCandidate> found_;
   size_t tries_ = 0;
@@ -122,6 +132,7 @@ void AddSteam(Search* search) {
       search->Home(std::string(kSteamFlatpak) + "/.local/share/Steam"),
       search->Home(std::string(kSteamFlatpak) + "/data/Steam"),
       search->Home("snap/steam/common/.local/share/Steam"),
+      search->Home(".snap/data/steam/common/.local/share/Steam"),
   };
   // Every library of every root, each real folder once, the roots first.
   std::vector<std::string> libraries;
@@ -133,17 +144,22 @@ void AddSteam(Search* search) {
       libraries.push_back(real);
   };
   for (const std::string& root : roots) add_library(root);
-  for (size_t i = 0, roots_found = libraries.size(); i < roots_found; ++i) {
-    for (const char* apps : kSteamApps) {
-      std::string text;
-      if (!ReadSmallHostFile(
-              JoinPath(libraries[i], std::string(apps) + "/libraryfolders.vdf"),
-              kConfigLimit, &text))
-        continue;
-      for (const std::string& folder : SteamLibraryFolders(text)) {
-        if (!folder.empty() && folder[0] == '/') add_library(folder);
-      }
+  auto add_libraries = [&](const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+      if (!folder.empty() && folder[0] == '/') add_library(folder);
     }
+  };
+  for (size_t i = 0, roots_found = libraries.size(); i < roots_found; ++i) {
+    std::string text;
+    for (const char* list :
+         {"steamapps/libraryfolders.vdf", "SteamApps/libraryfolders.vdf",
+          "config/libraryfolders.vdf"}) {
+      if (ReadSmallHostFile(JoinPath(libraries[i], list), kConfigLimit, &text))
+        add_libraries(SteamLibraryFolders(text));
+    }
+    if (ReadSmallHostFile(JoinPath(libraries[i], "config/config.vdf"),
+                          kConfigLimit, &text))
+      add_libraries(SteamConfigLibraryFolders(text));
   }
   // The game's name, for telling prefixes apart: its manifest may sit in
   // another library than its prefix.
@@ -151,10 +167,10 @@ void AddSteam(Search* search) {
     for (const std::string& library : libraries) {
       for (const char* apps : kSteamApps) {
         std::string text;
-        if (ReadSmallHostFile(JoinPath(library, std::string(apps) +
-                                                    "/appmanifest_" + appid +
-                                                    ".acf"),
-                              kConfigLimit, &text))
+        if (ReadSmallHostFile(
+                JoinPath(library,
+                         std::string(apps) + "/appmanifest_" + appid + ".acf"),
+                kConfigLimit, &text))
           return SteamAppName(text);
       }
     }
@@ -171,25 +187,51 @@ void AddSteam(Search* search) {
   }
 }
 
+/// Returns the prefix Lutris finds for a game configured without one: the
+/// first folder above its executable `exe` that is a prefix or holds one
+/// named `prefix` or `pfx`; the empty text when there is none.
+std::string PrefixAboveExe(const std::string& exe) {
+  std::string dir = exe;
+  for (int i = 0; i < kMaxClimb; ++i) {
+    size_t slash = dir.rfind('/');
+    if (slash == std::string::npos || slash == 0) break;
+    dir.resize(slash);
+    if (IsWinePrefix(dir)) return dir;
+    for (const char* child : {"prefix", "pfx"}) {
+      std::string inside = JoinPath(dir, child);
+      if (IsWinePrefix(inside)) return inside;
+    }
+  }
+  return std::string();
+}
+
 void AddLutris(Search* search) {
   const std::string folders[] = {
+      JoinPath(search->config_home(), "lutris/games"),
       search->Home(".config/lutris/games"),
       JoinPath(search->data_home(), "lutris/games"),
       search->Home(std::string(kLutrisFlatpak) + "/config/lutris/games"),
       search->Home(std::string(kLutrisFlatpak) + "/data/lutris/games"),
   };
+  std::set<std::string> seen;  // $XDG_CONFIG_HOME may be ~/.config
   for (const std::string& folder : folders) {
+    if (!seen.insert(folder).second) continue;
     for (const std::string& name : Names(folder)) {
       std::string text;
-      if (EndsWith(name, ".yml") &&
-          ReadSmallHostFile(JoinPath(folder, name), kConfigLimit, &text))
-        search->Add(search->Expand(LutrisPrefix(text)));
+      if (!EndsWith(name, ".yml") ||
+          !ReadSmallHostFile(JoinPath(folder, name), kConfigLimit, &text))
+        continue;
+      std::string prefix = LutrisPrefix(text);
+      if (prefix.empty())
+        prefix = PrefixAboveExe(search->Expand(LutrisExe(text)));
+      search->Add(search->Expand(prefix));
     }
   }
 }
 
 void AddHeroic(Search* search) {
   const std::string folders[] = {
+      JoinPath(search->config_home(), "heroic"),
       search->Home(".config/heroic"),
       search->Home(std::string(kHeroicFlatpak) + "/config/heroic"),
   };
@@ -200,7 +242,9 @@ void AddHeroic(Search* search) {
     search->Add(path);
     search->Add(JoinPath(path, "pfx"));
   };
+  std::set<std::string> seen;  // $XDG_CONFIG_HOME may be ~/.config
   for (const std::string& folder : folders) {
+    if (!seen.insert(folder).second) continue;
     std::vector<std::string> files = {JoinPath(folder, "config.json")};
     std::string games = JoinPath(folder, "GamesConfig");
     for (const std::string& name : Names(games)) {
@@ -214,15 +258,34 @@ void AddHeroic(Search* search) {
     }
   }
   std::string prefixes = search->Home("Games/Heroic/Prefixes");
-  for (const std::string& name : Names(prefixes))
-    add(JoinPath(prefixes, name));
+  for (const std::string& name : Names(prefixes)) add(JoinPath(prefixes, name));
+}
+
+/// Adds each folder in `dir` (sorted; `first`, when there, before them).
+void AddEach(Search* search, const std::string& dir,
+             const std::string& first = "") {
+  if (!first.empty()) search->Add(JoinPath(dir, first));
+  for (const std::string& name : Names(dir)) {
+    if (name != first) search->Add(JoinPath(dir, name));
+  }
 }
 
 void AddBottles(Search* search) {
-  const std::string folders[] = {
-      JoinPath(search->data_home(), "bottles/bottles"),
-      search->Home(std::string(kBottlesFlatpak) + "/data/bottles/bottles"),
+  // Bottles keeps its bottles in its data folder, or in the folder its
+  // data.yml names.
+  const std::string data[] = {
+      JoinPath(search->data_home(), "bottles"),
+      search->Home(std::string(kBottlesFlatpak) + "/data/bottles"),
   };
+  std::vector<std::string> folders;
+  for (const std::string& folder : data) {
+    folders.push_back(JoinPath(folder, "bottles"));
+    std::string text;
+    if (ReadSmallHostFile(JoinPath(folder, "data.yml"), kConfigLimit, &text)) {
+      std::string custom = search->Expand(BottlesCustomPath(text));
+      if (!custom.empty()) folders.push_back(custom);
+    }
+  }
   for (const std::string& folder : folders) {
     for (const std::string& name : Names(folder)) {
       std::string bottle = JoinPath(folder, name);
@@ -235,6 +298,34 @@ void AddBottles(Search* search) {
   }
 }
 
+void AddFaugus(Search* search) {
+  const std::string lists[] = {
+      JoinPath(search->data_home(), "faugus-launcher/games.json"),
+      search->Home(std::string(kFaugusFlatpak) +
+                   "/data/faugus-launcher/games.json"),
+  };
+  for (const std::string& list : lists) {
+    std::string text;
+    if (!ReadSmallHostFile(list, kConfigLimit, &text)) continue;
+    for (const std::string& prefix : FaugusPrefixes(text))
+      search->Add(search->Expand(prefix));
+  }
+  AddEach(search, search->Home("Faugus"));
+}
+
+void AddPortProton(Search* search) {
+  std::vector<std::string> folders;
+  std::string text;
+  if (ReadSmallHostFile(search->Home(".config/PortProton.conf"), kConfigLimit,
+                        &text)) {
+    std::string folder = search->Expand(PortProtonFolder(text));
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  folders.push_back(search->Home("PortProton"));
+  for (const std::string& folder : folders)
+    AddEach(search, JoinPath(folder, "data/prefixes"), "DEFAULT");
+}
+
 }  // namespace
 
 bool IsWinePrefix(const std::string& dir) {
@@ -245,16 +336,19 @@ bool IsWinePrefix(const std::string& dir) {
 }
 
 std::vector<PrefixCandidate> FindPrefixCandidates(const std::string& home,
-                                                  const char* xdg_data_home) {
-  Search search(home, xdg_data_home);
+                                                  const char* xdg_data_home,
+                                                  const char* xdg_config_home) {
+  Search search(home, xdg_data_home, xdg_config_home);
   search.Add(search.Home(".wine"));
   AddSteam(&search);
   AddLutris(&search);
   AddHeroic(&search);
   AddBottles(&search);
-  std::string playonlinux = search.Home(".PlayOnLinux/wineprefix");
-  for (const std::string& name : Names(playonlinux))
-    search.Add(JoinPath(playonlinux, name));
+  AddEach(&search, search.Home(".PlayOnLinux/wineprefix"));
+  AddEach(&search, search.Home("Games/umu"));
+  AddFaugus(&search);
+  AddPortProton(&search);
+  AddEach(&search, search.Home(".cxoffice"));
   return search.Take();
 }
 

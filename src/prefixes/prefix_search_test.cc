@@ -41,9 +41,11 @@ class PrefixSearchTest : public testing::Test, public ScratchDir {
     for (const char* dir : {"drive_c", "dosdevices"})
       if (missing != dir) Dirs(rel + "/" + dir);
   }
-  std::vector<std::string> Found(const char* xdg = nullptr) {
+  std::vector<std::string> Found(const char* xdg = nullptr,
+                                 const char* xdg_config = nullptr) {
     std::vector<std::string> found;
-    for (const PrefixCandidate& c : FindPrefixCandidates(Path("home"), xdg))
+    for (const PrefixCandidate& c :
+         FindPrefixCandidates(Path("home"), xdg, xdg_config))
       found.push_back(c.path.substr(root().size() + 1) +
                       (c.steam_name.empty() ? "" : " (" + c.steam_name + ")"));
     return found;
@@ -68,9 +70,11 @@ TEST_F(PrefixSearchTest, EveryLauncherInItsOrderEachFolderOnce) {
   Link("home/.steam/steam", Path("home/.local/share/Steam"));
   Link("home/.steam/root", "steam");
   // Flatpak Steam, with data/Steam a link to it; Snap Steam, old form.
-  Prefix("home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/"
-         "compatdata/444/pfx");
-  Link("home/.var/app/com.valvesoftware.Steam/data/Steam", "../.local/share/Steam");
+  Prefix(
+      "home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/"
+      "compatdata/444/pfx");
+  Link("home/.var/app/com.valvesoftware.Steam/data/Steam",
+       "../.local/share/Steam");
   File("home/snap/steam/common/.local/share/Steam/SteamApps/libraryfolders.vdf",
        "\"LibraryFolders\" { \"TimeNextStatsReport\" \"1\" \"1\" \"" +
            Path("mnt/lib3") + "\" }");
@@ -83,7 +87,8 @@ TEST_F(PrefixSearchTest, EveryLauncherInItsOrderEachFolderOnce) {
   Link("home/wine-link", ".wine");
   File("home/.config/lutris/games/again.yml", "game:\n  prefix: ~/wine-link\n");
   File("home/.config/lutris/games/junk.yml", "\xff\x00game: [");
-  ASSERT_EQ(0, mkfifo(Path("home/.config/lutris/games/fifo.yml").c_str(), 0644));
+  ASSERT_EQ(0,
+            mkfifo(Path("home/.config/lutris/games/fifo.yml").c_str(), 0644));
   // Heroic: a Proton game's prefix, the default from config.json, and the
   // Prefixes folder.
   File("home/.config/heroic/GamesConfig/Torvane.json",
@@ -123,6 +128,34 @@ TEST_F(PrefixSearchTest, EveryLauncherInItsOrderEachFolderOnce) {
             Found());
 }
 
+// What the discovery suite does not see: keys that only look like Steam's,
+// where the climb from a Lutris executable stops, PortProton's DEFAULT first.
+TEST_F(PrefixSearchTest, TheLaterPlacesInTheirOrder) {
+  Dirs("home");
+  File("home/.steam/steam/config/config.vdf",
+       "Software { Steam { BaseInstallFolder_1 \"" + Path("mnt/b") +
+           "\" BaseInstallFolderX \"" + Path("mnt/c") + "\" } }");
+  Prefix("mnt/b/steamapps/compatdata/2/pfx");
+  Prefix("mnt/c/steamapps/compatdata/3/pfx");
+  File("config/lutris/games/u.yml", "game:\n  exe: ~/Games/u/game/u.exe\n");
+  Prefix("home/Games/u/pfx");
+  File("config/lutris/games/v.yml", "game:\n  exe: /v.exe\n");
+  File("config/lutris/games/w.yml", "game:\n  exe: ~/Games/w/w.exe\n");
+  Prefix("home/Games/w/prefix", "user.reg");
+  Prefix("home/PortProton/data/prefixes/A");
+  Prefix("home/PortProton/data/prefixes/DEFAULT");
+  Prefix("home/.cxoffice/Bottle");
+  std::string config = Path("config");
+  EXPECT_EQ(std::vector<std::string>({
+                "mnt/b/steamapps/compatdata/2/pfx",
+                "home/Games/u/pfx",
+                "home/PortProton/data/prefixes/DEFAULT",
+                "home/PortProton/data/prefixes/A",
+                "home/.cxoffice/Bottle",
+            }),
+            Found(nullptr, config.c_str()));
+}
+
 TEST_F(PrefixSearchTest, DataHomeAndDamagedPlaces) {
   Dirs("home");
   Prefix("data/Steam/steamapps/compatdata/1/pfx");
@@ -138,12 +171,13 @@ TEST_F(PrefixSearchTest, DataHomeAndDamagedPlaces) {
   File("home/.config/lutris/games/b.yml", "game:\n  prefix: Games/x\n");
   File("data/bottles/bottles/C/placeholder.yml", "Path: /nowhere\n");
   std::string data = Path("data");
-  EXPECT_EQ(std::vector<std::string>(
-                {"data/Steam/steamapps/compatdata/1/pfx", "data/bottles/bottles/B"}),
+  EXPECT_EQ(std::vector<std::string>({"data/Steam/steamapps/compatdata/1/pfx",
+                                      "data/bottles/bottles/B"}),
             Found(data.c_str()));
   // A relative XDG_DATA_HOME is no data home.
-  EXPECT_EQ(std::vector<std::string>({"home/.local/share/bottles/bottles/NotHere"}),
-            Found("data"));
+  EXPECT_EQ(
+      std::vector<std::string>({"home/.local/share/bottles/bottles/NotHere"}),
+      Found("data"));
 }
 
 TEST_F(PrefixSearchTest, AFolderIsAPrefixOnlyWithAllFourParts) {

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,47 @@
 #include "posix/scoped_fd.h"
 
 namespace patcher {
+
+const char* const kWineFlatpakApps[6] = {
+    "com.valvesoftware.Steam",          "net.lutris.Lutris",
+    "com.heroicgameslauncher.hgl",      "com.usebottles.bottles",
+    "io.github.Faugus.faugus-launcher", "ru.linux_gaming.PortProton",
+};
+
+namespace {
+
+/// Flatpak folders looked in at the most.
+constexpr size_t kMaxFlatpakApps = 1000;
+
+/// Appends the locks in the /tmp of each Flatpak app under `runtime_dir`:
+/// a wineserver started in an app keeps its folder there.
+void AddFlatpakLocks(const std::string& runtime_dir, const std::string& user,
+                     const std::string& server,
+                     std::vector<std::string>* locks) {
+  std::string flatpak = JoinPath(runtime_dir, ".flatpak");
+  std::vector<std::string> apps(std::begin(kWineFlatpakApps),
+                                std::end(kWineFlatpakApps));
+  size_t known = apps.size();
+  if (DIR* dir = opendir(flatpak.c_str())) {
+    std::vector<std::string> others;
+    while (const dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != ".." &&
+          std::find(apps.begin(), apps.begin() + known, name) ==
+              apps.begin() + known)
+        others.push_back(name);
+      if (others.size() == kMaxFlatpakApps) break;
+    }
+    closedir(dir);
+    std::sort(others.begin(), others.end());
+    apps.insert(apps.end(), others.begin(), others.end());
+  }
+  for (const std::string& app : apps)
+    locks->push_back(
+        JoinPath(flatpak, app + "/tmp/.wine-" + user + "/" + server));
+}
+
+}  // namespace
 
 std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
                                          const ServerRoots& roots) {
@@ -43,23 +86,27 @@ std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
   // (seen in a test: the server in one, the file naming a newer one), so
   // the user's other folders there that hold this prefix's server count
   // too.
-  DIR* dir = opendir(roots.tmpdir.c_str());
-  if (!dir) return locks;
   std::string dir_name = server;
   dir_name.resize(dir_name.size() - 5);  // without "/lock"
-  while (const dirent* entry = readdir(dir)) {
+  DIR* dir = opendir(roots.tmpdir.c_str());
+  while (dir) {
+    const dirent* entry = readdir(dir);
+    if (!entry) break;
     std::string name = entry->d_name;
     if (name.compare(0, 5, "wine-") != 0 || name == named) continue;
     std::string folder = JoinPath(roots.tmpdir, name);
     struct stat folder_st;
-    if (lstat(folder.c_str(), &folder_st) != 0 ||
-        !S_ISDIR(folder_st.st_mode) || folder_st.st_uid != uid ||
+    if (lstat(folder.c_str(), &folder_st) != 0 || !S_ISDIR(folder_st.st_mode) ||
+        folder_st.st_uid != uid ||
         lstat(JoinPath(folder, dir_name).c_str(), &folder_st) != 0 ||
         !S_ISDIR(folder_st.st_mode))
       continue;
     locks.push_back(JoinPath(folder, server));
   }
-  closedir(dir);
+  if (dir) closedir(dir);
+  AddFlatpakLocks(roots.runtime_dir.empty() ? JoinPath(roots.run_user, user)
+                                            : roots.runtime_dir,
+                  user, server, &locks);
   return locks;
 }
 
@@ -83,6 +130,8 @@ bool WineserverRuns(const std::string& prefix) {
   ServerRoots roots;
   const char* tmpdir = getenv("TMPDIR");
   if (tmpdir && *tmpdir) roots.tmpdir = tmpdir;
+  const char* runtime_dir = getenv("XDG_RUNTIME_DIR");
+  if (runtime_dir && runtime_dir[0] == '/') roots.runtime_dir = runtime_dir;
   for (const std::string& lock : WineserverLocks(prefix, getuid(), roots)) {
     if (LockIsHeld(lock)) return true;
   }

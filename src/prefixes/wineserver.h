@@ -18,7 +18,14 @@ struct ServerRoots {
   std::string tmp = "/tmp";            // upstream Wine, Proton: tmp/.wine-UID
   std::string run_user = "/run/user";  // Debian's: run_user/UID/wine
   std::string tmpdir = "/tmp";         // Debian's otherwise: $TMPDIR
+  /// $XDG_RUNTIME_DIR, whose .flatpak/APP/tmp is a Flatpak app's /tmp;
+  /// empty means run_user/UID.
+  std::string runtime_dir;
 };
+
+/// The Flatpak apps that run games under Wine, whose /tmp is looked at
+/// even when their folders cannot be listed.
+extern const char* const kWineFlatpakApps[6];
 
 /// Returns the lock files that a wineserver of the user `uid` for the prefix
 /// at `prefix` holds, in each place a Wine build keeps them:
@@ -27,8 +34,10 @@ struct ServerRoots {
 /// `<run_user>/<uid>/wine/`; under the folder in `tmpdir` that the prefix's
 /// file `wineserver` names (a single name; anything else there is ignored);
 /// and under each other folder `wine-*` in `tmpdir` that `uid` owns and that
-/// holds a server folder of that name. Returns none when the prefix cannot
-/// be examined.
+/// holds a server folder of that name; then under `.wine-<uid>/` in the /tmp
+/// of each Flatpak app (`<runtime_dir>/.flatpak/<app>/tmp/`), those of
+/// kWineFlatpakApps first, then the other folders there. Returns none when
+/// the prefix cannot be examined.
 std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
                                          const ServerRoots& roots);
 
@@ -39,7 +48,9 @@ std::vector<std::string> WineserverLocks(const std::string& prefix, uid_t uid,
 bool LockIsHeld(const std::string& lock);
 
 /// Tells whether a wineserver of this user runs for the prefix at `prefix`,
-/// looking in the places this host's Wine builds use ($TMPDIR, else /tmp).
+/// looking in the places this host's Wine builds use ($TMPDIR, else /tmp)
+/// and in the /tmp of Flatpak apps ($XDG_RUNTIME_DIR when absolute, else
+/// /run/user/UID).
 bool WineserverRuns(const std::string& prefix);
 
 }  // namespace patcher

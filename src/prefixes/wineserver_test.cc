@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,25 @@ bool LockCanBeTaken(const std::string& path) {
 
 class WineserverTest : public testing::Test, public ScratchDir {};
 
+/// The locks in the /tmp of each Flatpak app of `apps` in `runtime_dir`.
+std::vector<std::string> FlatpakLocks(const std::string& runtime_dir, uid_t uid,
+                                      const char* server,
+                                      std::vector<std::string> apps = {}) {
+  apps.insert(apps.begin(), std::begin(kWineFlatpakApps),
+              std::end(kWineFlatpakApps));
+  std::vector<std::string> locks;
+  for (const std::string& app : apps)
+    locks.push_back(runtime_dir + "/.flatpak/" + app + "/tmp/.wine-" +
+                    std::to_string(uid) + "/" + server);
+  return locks;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> a,
+                                const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 TEST_F(WineserverTest, LocksInEveryPlaceWineKeepsThem) {
   MakeDir("pfx");
   struct stat st;
@@ -86,13 +106,26 @@ TEST_F(WineserverTest, LocksInEveryPlaceWineKeepsThem) {
   snprintf(server, sizeof server, "server-%llx-%llx/lock",
            static_cast<unsigned long long>(st.st_dev),
            static_cast<unsigned long long>(st.st_ino));
-  ServerRoots roots{Path("tmp"), Path("run"), Path("tmpdir")};
-  const std::vector<std::string> fixed = {
-      Path("tmp/.wine-1000/") + server, Path("run/1000/wine/") + server};
-  EXPECT_EQ(fixed, WineserverLocks(Path("pfx"), 1000, roots));
+  ServerRoots roots{Path("tmp"), Path("run"), Path("tmpdir"), ""};
+  const std::vector<std::string> fixed = {Path("tmp/.wine-1000/") + server,
+                                          Path("run/1000/wine/") + server};
+  const std::vector<std::string> flatpak =
+      FlatpakLocks(Path("run/1000"), 1000, server);
+  EXPECT_EQ(Joined(fixed, flatpak), WineserverLocks(Path("pfx"), 1000, roots));
   // Links to the prefix name the same server.
   ASSERT_EQ(0, symlink("pfx", Path("link").c_str()));
-  EXPECT_EQ(fixed, WineserverLocks(Path("link"), 1000, roots));
+  EXPECT_EQ(Joined(fixed, flatpak), WineserverLocks(Path("link"), 1000, roots));
+  // XDG_RUNTIME_DIR, when given, holds the Flatpak apps' folders; every
+  // app found there counts, each once.
+  ServerRoots runtime = roots;
+  runtime.runtime_dir = Path("xdg");
+  for (const char* dir :
+       {"xdg", "xdg/.flatpak", "xdg/.flatpak/org.example.Games",
+        "xdg/.flatpak/net.lutris.Lutris"})
+    MakeDir(dir);
+  EXPECT_EQ(Joined(fixed, FlatpakLocks(Path("xdg"), 1000, server,
+                                       {"org.example.Games"})),
+            WineserverLocks(Path("pfx"), 1000, runtime));
 
   // Debian's Wine names its folder in the prefix; anything but one name
   // there is ignored.
@@ -101,17 +134,17 @@ TEST_F(WineserverTest, LocksInEveryPlaceWineKeepsThem) {
     bool named;
   };
   const Case cases[] = {
-      {"wine-EH9t80", true},     {"wine-EH9t80\n", true},
-      {"../../etc", false},      {"..", false},
-      {"", false},               {std::string("a\0b", 3), false},
+      {"wine-EH9t80", true}, {"wine-EH9t80\n", true},
+      {"../../etc", false},  {"..", false},
+      {"", false},           {std::string("a\0b", 3), false},
       {"a\nb", false},
   };
   for (const Case& c : cases) {
     Write("pfx/wineserver", c.content, 0400);
     std::vector<std::string> expected = fixed;
     if (c.named) expected.push_back(Path("tmpdir/wine-EH9t80/") + server);
-    EXPECT_EQ(expected, WineserverLocks(Path("pfx"), 1000, roots))
-        << c.content;
+    expected = Joined(expected, flatpak);
+    EXPECT_EQ(expected, WineserverLocks(Path("pfx"), 1000, roots)) << c.content;
   }
   // Debian's other folders of this user that hold this prefix's server:
   // the file may name another one than a running server uses.
@@ -140,7 +173,9 @@ TEST_F(WineserverTest, LocksInEveryPlaceWineKeepsThem) {
       Path("tmpdir/wine-EH9t80/") + server,
       Path("tmpdir/wine-other/") + server,
   };
-  EXPECT_EQ(expected, WineserverLocks(Path("pfx"), me, roots));
+  EXPECT_EQ(Joined(expected,
+                   FlatpakLocks(Path("run/" + std::to_string(me)), me, server)),
+            WineserverLocks(Path("pfx"), me, roots));
 
   EXPECT_TRUE(WineserverLocks(Path("none"), 1000, roots).empty());
   Write("file", "");
