@@ -187,8 +187,8 @@ bool DesktopDialogs::ChooseFolder(const std::string& title,
   ScopedFd read_end, write_end;
   if (!MakePipe(&read_end, &write_end)) return false;
   pid_t pid =
-      StartDialogProgram(path_, FolderChooserArguments(program_, title, start),
-                         -1, write_end.get());
+      StartProgram(path_, FolderChooserArguments(program_, title, start),
+                   DialogEnvironment(), -1, write_end.get());
   write_end.reset();
   if (pid == -1) return false;
   // The player may take their time; a day is as long as anyone looks.
