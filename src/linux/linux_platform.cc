@@ -165,8 +165,8 @@ bool LinuxPlatform::ConfirmGameClosed() {
 void LinuxPlatform::AnnounceCopy(const char* source, const char* dest) {
   // Killed from here on, the run leaves what it wrote ahead unseen; its
   // stop line says how far it came.
-  CatchStopSignals();
   SetStopProgress(copied_, planned_);
+  CatchStopSignals();
   std::string host_source, host_dest;
   // A path that cannot be mapped is announced as none; CopyOver reports it.
   if (!paths_.Map(source, &host_source) || !paths_.Map(dest, &host_dest)) {

@@ -34,36 +34,9 @@ void AppendNumber(size_t n, char* buf, size_t size, size_t* at) {
   while (len > 0 && *at + 1 < size) buf[(*at)++] = digits[--len];
 }
 
-/// Says how far the run came and ends the program by `signal`.
-void StopNow(int signal) {
-  char line[160];
-  size_t len = FormatStopLine(signal, static_cast<size_t>(g_done),
-                              static_cast<size_t>(g_total), line, sizeof line);
-  if (len > 0 && write(STDERR_FILENO, line, len) < 0) {
-    // Nowhere else to say it.
-  }
-  struct sigaction fallback = {};
-  fallback.sa_handler = SIG_DFL;
-  sigaction(signal, &fallback, nullptr);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, signal);
-  // Inside the handler the signal is blocked: it ends the program as the
-  // handler returns.
-  raise(signal);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-}
-
-void OnStop(int signal) {
-  if (g_holding) {
-    if (g_pending == 0) g_pending = signal;
-    return;
-  }
-  StopNow(signal);
-}
-
-}  // namespace
-
+/// Formats the stop line for `signal` into `buf`, with calls that a signal
+/// handler may make. Returns its length, or 0 when every file is done and
+/// there is nothing to say.
 size_t FormatStopLine(int signal, size_t done, size_t total, char* buf,
                       size_t size) {
   if (total > 0 && done >= total) return 0;
@@ -81,6 +54,35 @@ size_t FormatStopLine(int signal, size_t done, size_t total, char* buf,
   Append(" files; run the patch again to finish it\n", buf, size, &at);
   return at;
 }
+
+/// Says how far the run came and ends the program by `signal`.
+void StopNow(int signal) {
+  char line[160];
+  size_t len = FormatStopLine(signal, static_cast<size_t>(g_done),
+                              static_cast<size_t>(g_total), line, sizeof line);
+  if (len > 0 && write(STDERR_FILENO, line, len) < 0) {
+    // Nowhere else to say it.
+  }
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(signal, &fallback, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  // In the handler the signal is blocked until unblocked here.
+  raise(signal);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void OnStop(int signal) {
+  if (g_holding) {
+    if (g_pending == 0) g_pending = signal;
+    return;
+  }
+  StopNow(signal);
+}
+
+}  // namespace
 
 void CatchStopSignals() {
   if (g_caught) return;

@@ -27,12 +27,6 @@ void HoldStops();
 /// Ends the hold; a signal that came meanwhile stops the program now.
 void ReleaseStops();
 
-/// Formats the stop line for `signal` into `buf` (async-signal-safe).
-/// Returns its length, or 0 when every file is done and there is nothing to
-/// say.
-size_t FormatStopLine(int signal, size_t done, size_t total, char* buf,
-                      size_t size);
-
 }  // namespace patcher
 
 #endif  // PATCHER_POSIX_STOP_SIGNALS_H_
