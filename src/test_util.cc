@@ -190,8 +190,11 @@ void FakePlatform::AnnounceCopy(const char* source, const char* dest) {
   copy_calls_.push_back(std::string("announce ") + source + " -> " + dest);
 }
 
-void FakePlatform::PlanCopy(const char* source) {
-  planned_.push_back(source);
+void FakePlatform::PlanCopy(const char* source) { planned_.push_back(source); }
+
+void FakePlatform::HoldInstallDir(const char* install_dir) {
+  held_.push_back(std::string(install_dir) + " after " +
+                  std::to_string(boxes_.size()) + " boxes");
 }
 
 std::vector<std::string> BoxLines(const FakePlatform& platform) {

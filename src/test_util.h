@@ -224,6 +224,8 @@ class FakePlatform : public Platform {
   bool ConfirmGameClosed() override;
   static constexpr const char* kGameRunningText = "The game is running.";
   void PlanCopy(const char* source) override;
+  /// Records "DIR after N boxes".
+  void HoldInstallDir(const char* install_dir) override;
 
   // What the test sets up.
   std::map<std::string, std::string> files_;    // path -> contents
@@ -244,6 +246,7 @@ class FakePlatform : public Platform {
   // "copy S -> D".
   std::vector<std::string> copy_calls_;
   std::vector<std::string> planned_;  // every PlanCopy source, in order
+  std::vector<std::string> held_;     // every HoldInstallDir, as recorded
 
  private:
   class FakeKey;

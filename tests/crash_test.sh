@@ -102,4 +102,56 @@ done <"$work/counts"
 
 echo "kill points tried: $tried, killed there: $killed, temporaries they left: $left"
 check "every kill point tried" "$total" "$tried"
+
+# Ctrl-C, SIGTERM and SIGHUP (a terminal closed) at a call of each kind, the
+# middle one of its kind: a file being replaced is finished first, even one
+# written in place; then the run stops before the next file, says how far it
+# came (files before that point new, after it old), shows no box and ends by
+# the signal. Stopped before the copies (in the check, at the question) or
+# after the last, it just ends by the signal. The next run finishes the patch.
+order=("${renamed[@]}" Data/linked.mix)
+new[Data/linked.mix]=$(cat "$work/patch/maps.mix")
+old[Data/linked.mix]="old linked"
+signals=(INT TERM HUP)
+stops=0
+while read -r count name; do
+  [ "$name" != exit_group ] || continue  # past the end: nothing left to stop
+  sig=${signals[stops % 3]}
+  stops=$((stops + 1))
+  at="SIG$sig at $name #$(((count + 1) / 2))"
+  setup
+  status=0
+  patcher_traced -o /dev/null -e trace="$name" \
+    -e inject="$name:signal=$sig:when=$(((count + 1) / 2))" 2>/dev/null || status=$?
+  check "$at: ends by the signal" $((128 + $(kill -l "$sig"))) "$status"
+  line=$(grep '^patcher: stopped' "$work/err")
+  if [[ $line =~ ^patcher:\ stopped\ by\ SIG$sig\ after\ ([0-9])\ of\ 4\ files\;\ run\ the\ patch\ again\ to\ finish\ it$ ]]; then
+    done_files=${BASH_REMATCH[1]}
+  elif [ -z "$line" ]; then
+    done_files=""
+  else
+    fail "$at: stop line: $line"
+    continue
+  fi
+  states=""
+  for i in "${!order[@]}"; do
+    f=${order[i]}
+    content=$(cat "$game/$f")
+    if [ "$content" = "${new[$f]}" ]; then states+=n
+    elif [ "$content" = "${old[$f]}" ]; then states+=o
+    else states+=x; fi
+  done
+  if [ -n "$done_files" ]; then
+    want=$(printf "%${done_files}s" "" | tr ' ' n)$(printf "%$((4 - done_files))s" "" | tr ' ' o)
+    check "$at: new up to where it stopped" "$want" "$states"
+  else
+    case $states in nnnn | oooo) passed=$((passed + 1)) ;; *) fail "$at: files $states" ;; esac
+  fi
+  check "$at: no box after the question" "" "$(grep -x -e Error -e Failed -e Success "$work/err")"
+  run_answering $'y\n'
+  check "$at: next run's status" 0 "$status"
+  check "$at: names" "$names_after" "$(cd "$game" && find . | sort)"
+  for f in "${order[@]}"; do check "$at: $f new" "${new[$f]}" "$(cat "$game/$f")"; done
+done <"$work/counts"
+echo "stop points tried: $stops"
 summary

@@ -91,6 +91,99 @@ else
   echo "skipped: full disk case (needs root and mount namespaces)"
 fi
 
+# The drives players share with Windows, through their FUSE drivers with
+# default options (every file root:root 0777 on ntfs-3g and exfat-fuse; no
+# fchmod at all on fusefat), nearly full: Data is a 24 MiB image whose free
+# space leaves room for one of three 3 MiB files. Each destination ends
+# whole, old or new, with an Error box exactly for those left old; a new
+# file is made; where a file has a second name it is written in place, and
+# refused before its old data is touched.
+drives_mounted=()
+unmount_drives() {
+  local d
+  for d in "${drives_mounted[@]}"; do umount "${d%%|*}" 2>/dev/null; [ "${d#*|}" = - ] || losetup -d "${d#*|}"; done
+}
+at_exit unmount_drives
+# mount_drive KIND IMAGE DIR: formats IMAGE as KIND and mounts it at DIR.
+mount_drive() {
+  local loop=-
+  truncate -s 24M "$2"
+  case $1 in
+    ntfs) mkntfs -F -Q "$2" && ntfs-3g "$2" "$3" ;;
+    exfat) loop=$(losetup -f --show "$2") && mkfs.exfat "$loop" && mount.exfat-fuse "$loop" "$3" ;;
+    fat) mkfs.fat "$2" && fusefat -o rw+,allow_other "$2" "$3" ;;
+  esac >/dev/null 2>&1 || return 1
+  drives_mounted+=("$3|$loop")
+}
+declare -A drive_tools=([ntfs]="ntfs-3g mkntfs" [exfat]="mount.exfat-fuse mkfs.exfat losetup"
+  [fat]="fusefat mkfs.fat")
+# KIND USER SCENE: "full" (three renames, a new file) or "linked" (f1 has a
+# second name: written in place).
+drive_cases=("ntfs root full" "ntfs user full" "ntfs root linked" "exfat root full"
+  "exfat user full" "fat root full")
+for c in "${drive_cases[@]}"; do
+  read -r kind who scene <<<"$c"
+  at="$kind as $who, $scene"
+  # shellcheck disable=SC2086  # a list of programs
+  if [ "$(id -u)" != 0 ] || [ ! -e /dev/fuse ] || ! command -v ${drive_tools[$kind]} >/dev/null; then
+    echo "skipped: $at (needs root, /dev/fuse and tools/install_deps.sh basics)"
+    continue
+  fi
+  [ "$who" = root ] || can_switch_user || continue
+  fresh
+  rm -rf "$game/Data"
+  mkdir "$game/Data"
+  if ! mount_drive "$kind" "$work/$kind.img" "$game/Data"; then
+    fail "$at: cannot mount"
+    continue
+  fi
+  lines=('new.dat,Data\new.dat')
+  for f in f1 f2 f3; do
+    head -c 1048576 /dev/zero | tr '\0' o >"$game/Data/$f.dat"
+    head -c 3145728 /dev/zero | tr '\0' n >"$work/patch/$f.dat"
+    lines+=("$f.dat,Data\\$f.dat")
+  done
+  echo new >"$work/patch/new.dat"
+  list "${lines[@]}"
+  room=4718592  # 4.5 MiB: one 3 MiB file beside its old one, not two
+  if [ "$scene" = linked ]; then
+    ln "$game/Data/f1.dat" "$game/Data/f1.bak"
+    room=1048576
+  fi
+  avail=$(df -B1 --output=avail "$game/Data" | tail -1)
+  head -c $((avail - room)) /dev/zero >"$game/Data/filler" 2>/dev/null
+  old_sum=$(head -c 1048576 /dev/zero | tr '\0' o | md5sum)
+  new_sum=$(md5sum <"$work/patch/f1.dat")
+  wrapper=()
+  if [ "$who" = user ]; then
+    chown -R 65534:65534 "$work/prefix" "$work/patch" 2>/dev/null  # not the mount's
+    wrapper=(as_user)
+  fi
+  run "${wrapper[@]}"
+  check "$at: status" 1 "$status"
+  expected="Warning: Apply?"
+  for f in f1 f2 f3; do
+    case "$(md5sum <"$game/Data/$f.dat")" in
+      "$new_sum") passed=$((passed + 1)) ;;
+      "$old_sum") passed=$((passed + 1))
+        expected+=$'\n'"Error: Could not copy file: $dir\\Data\\$f.dat" ;;
+      *) fail "$at: $f.dat neither old nor new ($(stat -c %s "$game/Data/$f.dat") bytes)" ;;
+    esac
+  done
+  check "$at: one box per file left old" "$expected"$'\nFailed: Patch failed.' "$(boxes)"
+  check "$at: new file made" new "$(cat "$game/Data/new.dat" 2>&1)"
+  check "$at: no temporaries" "" "$(find "$game/Data" -name '.*')"
+  if [ "$scene" = linked ]; then
+    check "$at: f1 refused before a byte" "$old_sum $old_sum" \
+      "$(md5sum <"$game/Data/f1.dat") $(md5sum <"$game/Data/f1.bak")"
+    grep -q "^patcher: write(.*f1.dat): No space left on device" <<<"$err" ||
+      fail "$at: no ENOSPC detail: $err"
+  else
+    check "$at: f1 renamed into place" "$new_sum" "$(md5sum <"$game/Data/f1.dat")"
+  fi
+  umount "$game/Data"
+done
+
 # A destination that is a directory fails, however it is written.
 fresh
 list 'game.dat,Data' "maps.mix,Data\\" 'sounds\sounds.mix,Data\sounds.mix'
@@ -206,7 +299,69 @@ check "10000: directories kept" $((10000 / 89 - 1)) "$(find "$game/Bulk" -mindep
 check "10000: nothing made" "Bulk Data game.dat" "$(cd "$game" && echo *)"
 check "10000: no temporaries" "" "$(temporaries)"
 
+# Two runs on one game folder at once: the second waits for the first, said
+# on standard error, rather than take the first's temporary in flight for a
+# leftover (the first one's rename held back by strace). Both succeed.
+if command -v strace >/dev/null && strace -f -qq -o /dev/null true 2>/dev/null; then
+  fresh
+  list 'game.dat,game.dat' 'maps.mix,Data\maps.mix' 'sounds\sounds.mix,Data\sounds.mix'
+  # (LeakSanitizer cannot work in a traced process.)
+  (cd "$work/patch" && echo y | WINEPREFIX="$work/prefix" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace -f -qq -o /dev/null \
+    -e trace=renameat,renameat2 -e inject=renameat,renameat2:delay_enter=1500000:when=1 \
+    "$patcher" >/dev/null 2>"$work/first.err") &
+  first=$!
+  for _ in $(seq 100); do [ -n "$(temporaries)" ] && break; sleep 0.05; done
+  check "two runs: the first's temporary in flight" 1 "$(temporaries | wc -l)"
+  run
+  first_status=0
+  wait "$first" || first_status=$?
+  check "two runs: first status" 0 "$first_status"
+  check "two runs: second status" 0 "$status"
+  check "two runs: the second waited" \
+    "patcher: another patch run is using $work/prefix/dosdevices/c:/Games/Torvane 2000; waiting for it to end" \
+    "$(grep '^patcher: ' <<<"$err")"
+  check "two runs: nothing removed" "" "$(grep '^patcher: ' "$work/first.err")"
+  check "two runs: files" "$(cat "$work/patch/game.dat" "$work/patch/maps.mix" "$work/patch/sounds/sounds.mix")" \
+    "$(cat "$game/game.dat" "$game/Data/maps.mix" "$game/Data/sounds.mix")"
+  check "two runs: no temporaries" "" "$(temporaries)"
+else
+  echo "skipped: two runs at once (needs strace)"
+fi
+
+# A reader of the progress lines that goes away (| head -5) changes nothing
+# of the patch: every file is copied, the status is the patch's, and one line
+# on standard error says the lines stopped.
+fresh
+mkdir "$work/patch/many" "$game/Many"
+printf 'Apply?\n\n' >"$work/patch/move.txt"
+for ((i = 1; i <= 400; i++)); do
+  echo "$i" >"$work/patch/many/f$i"
+  printf 'many\\f%d,Many\\f%d\n' "$i" "$i"
+done >>"$work/patch/move.txt"
+(cd "$work/patch" && echo y | WINEPREFIX="$work/prefix" "$patcher" 2>"$work/err" |
+  head -5 >"$work/out"; echo "${PIPESTATUS[1]}" >"$work/status")
+keep_output
+check "closed pipe: status" 0 "$(cat "$work/status")"
+check "closed pipe: lines up to the reader's end" 5 "$(wc -l <"$work/out")"
+check "closed pipe: said once" "patcher: standard output is closed; the patch goes on without its progress lines" \
+  "$(grep '^patcher: ' <<<"$err")"
+check "closed pipe: every file copied" 400 "$(cat "$game/Many"/f* | wc -l)"
+check "closed pipe: outcome" "Success" "$(grep -x Success <<<"$err")"
+
 if can_switch_user; then
+  # Root patching a player's game: the files it makes are the player's, in
+  # the folder's group, so that the game, run as the player, may replace
+  # them; a replaced file keeps its owner; standard error says so once.
+  fresh
+  chown -R 65534:65534 "$work/prefix"
+  list 'maps.mix,Data\new.mix' 'game.dat,new.dat' 'maps.mix,Data\maps.mix'
+  run
+  check "root, player's folder: status" 0 "$status"
+  check "root, player's folder: owners" "65534:65534 65534:65534 65534:65534" \
+    "$(stat -c %u:%g "$game/Data/new.mix" "$game/new.dat" "$game/Data/maps.mix" | xargs)"
+  check "root, player's folder: said once" 1 "$(grep -c '^patcher: run as root: new files' <<<"$err")"
+
   # The destination's folder may not be written: maps.mix (read-only, the
   # user's own) is made writable and written in place; a new file cannot
   # be made there.

@@ -47,9 +47,14 @@ declare -A shows=(
   [file]=file
   [lintian]=lintian
   [man-db]=man
+  [ntfs-3g]=ntfs-3g
+  [exfat-fuse]=mount.exfat-fuse
+  [exfatprogs]=mkfs.exfat
+  [fusefat]=fusefat
+  [dosfstools]=mkfs.fat
 )
 declare -A groups=(
-  [basics]="make cmake g++ libgtest-dev strace"
+  [basics]="make cmake g++ libgtest-dev strace ntfs-3g exfat-fuse exfatprogs fusefat dosfstools"
   [desktop]="xvfb zenity xdotool netpbm strace"
   [windows]="make cmake g++-mingw-w64-x86-64"
   [wine]="wine64 fonts-wine xvfb"

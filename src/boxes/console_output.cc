@@ -1,53 +1,70 @@
-// Standard output converted from the ANSI code page to UTF-8.
+// Standard output converted from the ANSI code page to UTF-8, and quiet once
+// its reader has gone.
 
 #include "boxes/console_output.h"
 
 #include <stdio.h>
 
+#include <cerrno>
 #include <string>
 
 namespace patcher {
 
 namespace {
 
-struct Utf8Output {
-  AnsiText* text;
+struct ConsoleOutput {
+  AnsiText* text;  // null: bytes pass as they are
   FILE* out;
+  FILE* err;
   std::string pending;  // the start of a character cut by the last write
+  bool gone = false;    // the reader of `out` has gone
 };
 
-ssize_t WriteUtf8(void* cookie, const char* buf, size_t size) {
-  auto* output = static_cast<Utf8Output*>(cookie);
+/// Writes `data` to the console. Returns false on a failure other than a
+/// reader that has gone, which is told once and then ignored.
+bool Put(ConsoleOutput* output, const std::string& data) {
+  if (output->gone) return true;
+  if (fwrite(data.data(), 1, data.size(), output->out) == data.size() &&
+      fflush(output->out) == 0)
+    return true;
+  if (errno != EPIPE) return false;
+  // A patch half applied because the reader of its lines went away would be
+  // worse than lines lost: the copies go on.
+  output->gone = true;
+  fprintf(output->err,
+          "patcher: standard output is closed; the patch goes on without "
+          "its progress lines\n");
+  return true;
+}
+
+ssize_t WriteConsole(void* cookie, const char* buf, size_t size) {
+  auto* output = static_cast<ConsoleOutput*>(cookie);
+  if (output->text == nullptr)
+    return Put(output, std::string(buf, size)) ? static_cast<ssize_t>(size)
+                                               : -1;
   std::string data = output->pending;
   data.append(buf, size);
   size_t complete = output->text->CompleteLength(data);
   output->pending = data.substr(complete);
   std::string utf8 =
       output->text->ToUtf8(std::string_view(data).substr(0, complete));
-  if (fwrite(utf8.data(), 1, utf8.size(), output->out) != utf8.size() ||
-      fflush(output->out) != 0)
-    return -1;
-  return static_cast<ssize_t>(size);
+  return Put(output, utf8) ? static_cast<ssize_t>(size) : -1;
 }
 
-int CloseUtf8(void* cookie) {
-  auto* output = static_cast<Utf8Output*>(cookie);
+int CloseConsole(void* cookie) {
+  auto* output = static_cast<ConsoleOutput*>(cookie);
   // A character still cut at the end goes out as its bytes read alone.
-  std::string rest = output->text->ToUtf8(output->pending);
-  int status =
-      fwrite(rest.data(), 1, rest.size(), output->out) == rest.size() &&
-              fflush(output->out) == 0
-          ? 0
-          : EOF;
+  bool put = output->text == nullptr ||
+             Put(output, output->text->ToUtf8(output->pending));
   delete output;
-  return status;
+  return put ? 0 : EOF;
 }
 
 }  // namespace
 
-FILE* OpenUtf8Output(AnsiText* text, FILE* out) {
-  auto* output = new Utf8Output{text, out, std::string()};
-  cookie_io_functions_t io = {nullptr, WriteUtf8, nullptr, CloseUtf8};
+FILE* OpenConsoleOutput(AnsiText* text, FILE* out, FILE* err) {
+  auto* output = new ConsoleOutput{text, out, err, std::string()};
+  cookie_io_functions_t io = {nullptr, WriteConsole, nullptr, CloseConsole};
   FILE* stream = fopencookie(output, "w", io);
   if (stream == nullptr) delete output;
   return stream;

@@ -3,6 +3,7 @@
 // the game is found in, else ~/.wine).
 
 #include <locale.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,6 +124,11 @@ bool FindGame(LinuxPlatform* platform, unsigned code_page,
 }  // namespace
 
 std::unique_ptr<Platform> CreatePlatform() {
+  // A reader of standard output that goes away must not end a patch half
+  // applied: the lines stop, the copies go on (OpenConsoleOutput).
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, nullptr);
   // First, while a closed standard input is still closed: the first file
   // opened later would take its number.
   DesktopDialogs dialogs = DesktopDialogs::FromEnvironment();

@@ -13,6 +13,7 @@
 
 #include "boxes/console_box.h"
 #include "boxes/console_output.h"
+#include "posix/stop_signals.h"
 #include "prefixes/discovery.h"
 #include "prefixes/wineserver.h"
 #include "wine/host_file.h"
@@ -30,7 +31,9 @@ LinuxPlatform::LinuxPlatform(std::string prefix, unsigned code_page,
       progress_(dialogs_.program(), dialogs_.path()),
       paths_(prefix_, &text_),
       copier_(&paths_) {
-  if (utf8_console_) out_ = OpenUtf8Output(&text_, stdout);
+  // Leftovers are removed only under the lock on the game's folder.
+  copier_.set_remove_leftovers(false);
+  out_ = OpenConsoleOutput(utf8_console_ ? &text_ : nullptr, stdout, stderr);
   if (out_ == nullptr) out_ = stdout;
 }
 
@@ -107,16 +110,27 @@ std::unique_ptr<InputFile> LinuxPlatform::OpenForReading(const char* path,
 
 bool LinuxPlatform::CopyOver(const char* source, const char* dest,
                              std::string* error) {
-  if (!progress_.enabled()) return CopyOne(source, dest, error);
-  progress_.Show(text_.ToUtf8(std::string(source) + " -> " + dest),
-                 share_.Percent());
-  bool copied = CopyOne(source, dest, error);
-  share_.Done();
-  progress_.SetPercent(share_.Percent());
+  // A stop signal waits until this file is whole, old or new, and ends the
+  // run before the next one.
+  CatchStopSignals();
+  HoldStops();
+  bool copied;
+  if (!progress_.enabled()) {
+    copied = CopyOne(source, dest, error);
+  } else {
+    progress_.Show(text_.ToUtf8(std::string(source) + " -> " + dest),
+                   share_.Percent());
+    copied = CopyOne(source, dest, error);
+    share_.Done();
+    progress_.SetPercent(share_.Percent());
+  }
+  SetStopProgress(++copied_, planned_);
+  ReleaseStops();
   return copied;
 }
 
 void LinuxPlatform::PlanCopy(const char* source) {
+  ++planned_;
   if (!progress_.enabled()) return;
   // The sizes are taken now, before the question: a source changed while
   // it is open only makes the share less exact.
@@ -127,11 +141,32 @@ void LinuxPlatform::PlanCopy(const char* source) {
   share_.Plan(known ? st.st_size : -1);
 }
 
+void LinuxPlatform::HoldInstallDir(const char* install_dir) {
+  std::string host, error;
+  if (!paths_.Map(install_dir, &host)) return;
+  FolderLock::Result result = install_lock_.Take(
+      host,
+      [&host] {
+        fprintf(stderr,
+                "patcher: another patch run is using %s; waiting for it to "
+                "end\n",
+                host.c_str());
+      },
+      &error);
+  // A file system that refuses the lock (a network one) is patched without:
+  // leftovers there may be another run's temporaries in flight, and stay.
+  copier_.set_remove_leftovers(result == FolderLock::kHeld);
+}
+
 bool LinuxPlatform::ConfirmGameClosed() {
   return ConfirmPrefixIdle(prefix_, WineserverRuns, this, &text_);
 }
 
 void LinuxPlatform::AnnounceCopy(const char* source, const char* dest) {
+  // Killed from here on, the run leaves what it wrote ahead unseen; its
+  // stop line says how far it came.
+  SetStopProgress(copied_, planned_);
+  CatchStopSignals();
   std::string host_source, host_dest;
   // A path that cannot be mapped is announced as none; CopyOver reports it.
   if (!paths_.Map(source, &host_source) || !paths_.Map(dest, &host_dest)) {

@@ -17,6 +17,7 @@
 #include "boxes/desktop_dialog.h"
 #include "boxes/progress_window.h"
 #include "platform/platform.h"
+#include "posix/folder_lock.h"
 #include "text/ansi_text.h"
 #include "wine/copier.h"
 #include "wine/copy.h"
@@ -25,7 +26,11 @@
 
 namespace patcher {
 
-/// The Platform over one Wine prefix, seen from Linux.
+/// The Platform over one Wine prefix, seen from Linux. From the first copy
+/// on, SIGINT, SIGTERM and SIGHUP are held while a file is being replaced
+/// and end the run between files (CatchStopSignals); the run's lines go to
+/// a standard output whose reader may go away (OpenConsoleOutput); SIGPIPE
+/// must be ignored.
 class LinuxPlatform : public Platform {
  public:
   /// The platform of the prefix at `prefix` (none when empty: no key opens),
@@ -56,6 +61,7 @@ class LinuxPlatform : public Platform {
   bool CopyOver(const char* source, const char* dest,
                 std::string* error) override;
   void PlanCopy(const char* source) override;
+  void HoldInstallDir(const char* install_dir) override;
   bool ConfirmGameClosed() override;
   void AnnounceCopy(const char* source, const char* dest) override;
 
@@ -78,6 +84,11 @@ class LinuxPlatform : public Platform {
   CopyShare share_;          // planned only then, too
   HostPaths paths_;          // the run's Windows paths on the host
   HostCopier copier_;
+  // Held from the check to the end of the run, when the file system allows:
+  // no other run copies into the game's folder meanwhile.
+  FolderLock install_lock_;
+  size_t planned_ = 0;  // copies the check planned
+  size_t copied_ = 0;   // copies made or failed
   // The last destination ReadAttributes looked at, for the CopyOver after.
   bool look_valid_ = false;
   std::string look_host_;

@@ -123,6 +123,13 @@ class Platform {
   /// platform lives. The default is stdout, as it stands.
   virtual FILE* StandardOutput() { return stdout; }
 
+  /// Called once the check has passed and found the installation directory
+  /// `install_dir` (as the registry stores it), before anything is asked or
+  /// written. The platform may keep other runs from patching that folder
+  /// until this run ends, and wait here while another run does. The default
+  /// does nothing.
+  virtual void HoldInstallDir(const char* install_dir) { (void)install_dir; }
+
   /// Called once the check has passed and before the confirmation is asked.
   /// When the platform can tell that programs which may be the game are
   /// running where the patch writes, it warns in a Yes/No box. Returns false

@@ -61,9 +61,21 @@ pid_t StartProgram(const std::string& path,
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   }
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // SIGPIPE, which this program ignores, is the program's own again.
+  posix_spawnattr_t attr;
+  if (posix_spawnattr_init(&attr) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
-  int err = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(),
+  int err = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(),
                         envp.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return err == 0 ? pid : -1;
 }

@@ -145,6 +145,9 @@ int run_patch(Platform* platform, FILE* out) {
     return -result;
   }
 
+  // One run per game folder from here to the end: another may be copying
+  // into it, or about to.
+  platform->HoldInstallDir(install_dir);
   // Asked after the check, so that a patch that cannot be applied never asks
   // it, and before the confirmation, which stays the last word.
   if (!platform->ConfirmGameClosed()) return 0;

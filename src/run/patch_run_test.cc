@@ -87,6 +87,7 @@ TEST_F(PatchRunTest, FailedChecksShowOneErrorAndReturnMinusTheResult) {
   platform_.keys_.clear();
   EXPECT_EQ(-1, Run());
   EXPECT_EQ(kBanner, output_);
+  EXPECT_TRUE(platform_.held_.empty()) << "no folder held for a failed check";
   EXPECT_EQ(std::vector<std::string>(
                 {"Error|Verification failed.  Missing required patching "
                  "files.",
@@ -125,8 +126,12 @@ TEST_F(PatchRunTest, GameRunningWarningComesBetweenCheckAndConfirmation) {
     platform_.answers_ = c.answers;
     platform_.boxes_.clear();
     platform_.copies_.clear();
+    platform_.held_.clear();
     EXPECT_EQ(c.status, Run());
     EXPECT_EQ(c.boxes, BoxLines(platform_));
+    // The game's folder is held before anything is asked.
+    EXPECT_EQ(std::vector<std::string>{"C:\\Game after 0 boxes"},
+              platform_.held_);
     EXPECT_EQ(c.copies, platform_.copies_.size());
     if (c.copies == 0) {
       EXPECT_EQ(kBanner, output_);

@@ -236,6 +236,15 @@ bool HostCopier::CopyOne(Pending* pending, const std::string& source,
   SweepDir(*copy);
   if (!copy->Finish(error)) return false;
   NoteMade(*copy);
+  if (copy->gave_dir_owner() && !told_dir_owner_) {
+    const struct stat& dir = copy->dir_stat();
+    notes_.push_back(
+        "run as root: new files are given the owner and group of "
+        "their folder, such as " +
+        std::to_string(dir.st_uid) + ":" + std::to_string(dir.st_gid) +
+        " for " + copy->dir() + ", so that the game's user may replace them");
+    told_dir_owner_ = true;
+  }
   // A file written in place was flushed on its own.
   if (!copy->in_place())
     renamed_dirs_.emplace(copy->dir_stat().st_dev, copy->host_dir());
@@ -263,6 +272,7 @@ void HostCopier::NoteMade(const PreparedCopy& copy) {
 }
 
 void HostCopier::SweepDir(const PreparedCopy& copy) {
+  if (!remove_leftovers_) return;
   const struct stat& dir = copy.dir_stat();
   if (!swept_dirs_.emplace(dir.st_dev, dir.st_ino).second) return;
   size_t notes = notes_.size();

@@ -37,9 +37,11 @@ namespace patcher {
 /// The directories copied into are opened once and kept open while copies
 /// are announced (up to a quarter of the process's descriptors). Before its
 /// first copy into a directory, the copier removes the temporaries that an
-/// interrupted run left there (RemoveLeftovers) and keeps a note of each. What
-/// it does to names is told to `paths`, when not null, so that the paths it
-/// maps stay true.
+/// interrupted run left there (RemoveLeftovers), unless told not to, and
+/// keeps a note of each. It also keeps a note, once, when it gives new files
+/// the owner of their folder (PreparedCopy::gave_dir_owner). What it does to
+/// names is told to `paths`, when not null, so that the paths it maps stay
+/// true.
 class HostCopier {
  public:
   explicit HostCopier(HostPaths* paths = nullptr);
@@ -72,6 +74,11 @@ class HostCopier {
   /// Closes the directories kept open, after a wait: copies written ahead
   /// into them are used only if their directory's path still names it.
   void ForgetDirs();
+
+  /// Sets whether leftovers are removed (they are unless set otherwise):
+  /// only a run that no other may be running beside may remove them, or it
+  /// could take another run's temporary in flight for one.
+  void set_remove_leftovers(bool remove) { remove_leftovers_ = remove; }
 
   /// Returns the notes kept since the last call (what RemoveLeftovers
   /// removed or could not), one line each, and forgets them.
@@ -122,6 +129,8 @@ class HostCopier {
   std::map<dev_t, std::shared_ptr<const HostDir>> renamed_dirs_;
   std::set<std::pair<dev_t, ino_t>> swept_dirs_;  // by RemoveLeftovers
   std::vector<std::string> notes_;
+  bool remove_leftovers_ = true;
+  bool told_dir_owner_ = false;
 };
 
 }  // namespace patcher

@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -70,6 +71,30 @@ bool CanNameUnnamedFiles() {
   return can;
 }
 
+/// Tells whether `err`, from fchmod, fchown or futimens on a file this
+/// process made or may write, says that the file system decides what the
+/// file has: it stores no permission bits or owners (ENOSYS, EOPNOTSUPP:
+/// fusefat), or gives every file the owner of the mount, which the process
+/// then is not (EPERM: ntfs-3g and exfat-fuse for a user). What the file
+/// ends up as is what counts.
+bool FileSystemDecides(int err) {
+  return err == ENOSYS || err == EOPNOTSUPP || err == EPERM;
+}
+
+/// Tells whether the file system of `fd` has room for the file, which `st`
+/// describes, to grow to `size` bytes, as far as fstatvfs tells: the blocks
+/// it does not hold yet, and a little more for those that map them. True
+/// when it cannot tell.
+bool HasRoomFor(int fd, const struct stat& st, off_t size) {
+  const uint64_t held = static_cast<uint64_t>(st.st_blocks) * 512;
+  if (static_cast<uint64_t>(size) <= held) return true;
+  struct statvfs fs;
+  if (fstatvfs(fd, &fs) != 0) return true;
+  uint64_t need = static_cast<uint64_t>(size) - held;
+  need += need / 64 + (64 << 10);
+  return need <= static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
 bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -120,32 +145,24 @@ const ProcessIds& ProcessIds::Current() {
     // Root may give files away; where it may not after all (some owners in
     // a user namespace), fchown fails and the copy is made in place.
     ids.may_chown = ids.uid == 0;
-    int n = getgroups(0, nullptr);
-    if (n > 0) {
-      ids.groups.resize(n);
-      n = getgroups(n, ids.groups.data());
-      ids.groups.resize(n > 0 ? n : 0);
-    }
     return ids;
   }();
   return ids;
-}
-
-bool ProcessIds::MayGiveGroup(gid_t group) const {
-  return may_chown || group == gid ||
-         std::find(groups.begin(), groups.end(), group) != groups.end();
 }
 
 gid_t NewFileGroup(const struct stat& dir, const ProcessIds& ids) {
   return (dir.st_mode & S_ISGID) ? dir.st_gid : ids.gid;
 }
 
-bool WritesInPlace(const struct stat& old, const ProcessIds& ids,
-                   gid_t new_group) {
-  if (!S_ISREG(old.st_mode)) return false;
-  if (old.st_nlink > 1) return true;
-  if (old.st_uid != ids.uid && !ids.may_chown) return true;
-  return old.st_gid != new_group && !ids.MayGiveGroup(old.st_gid);
+bool WritesInPlace(const struct stat& old) {
+  return S_ISREG(old.st_mode) && old.st_nlink > 1;
+}
+
+bool KeepsWhatItWas(const struct stat& got, const struct stat& old,
+                    mode_t wanted, bool mode_refused) {
+  const mode_t mode = got.st_mode & 0777;
+  return got.st_uid == old.st_uid && got.st_gid == old.st_gid &&
+         (mode == wanted || (mode_refused && mode == (old.st_mode & 0777)));
 }
 
 bool IsTemporaryName(const std::string& name) {
@@ -269,7 +286,7 @@ bool PreparedCopy::LookAtDest(const DestLook* look, bool refuse,
         faccessat(dir_fd(), name_.c_str(), W_OK, AT_EACCESS) != 0)
       return Fail("faccessat", dest_, errno, error);
   }
-  in_place_ = WritesInPlace(dest_st_, ids, NewFileGroup(dir_->st, ids));
+  in_place_ = WritesInPlace(dest_st_);
   return true;
 }
 
@@ -387,8 +404,10 @@ bool PreparedCopy::Write(bool named_fallback, std::string* error) {
       !CopyData(dir_->st.st_dev, &copied, error))
     return false;
   in_.reset();
+  // A mount that gives every file its own owner lets no one else set a
+  // time (exfat-fuse for a user): the file keeps the time of the write.
   const timespec times[2] = {{0, UTIME_OMIT}, source_st_.st_mtim};
-  if (futimens(out_.get(), times) != 0)
+  if (futimens(out_.get(), times) != 0 && errno != EPERM)
     return Fail("futimens", label_, errno, error);
   written_ = true;
   return true;
@@ -406,25 +425,56 @@ bool PreparedCopy::SourceIsCurrent(const std::string& source) const {
 
 PreparedCopy::Outcome PreparedCopy::Commit(std::string* error) {
   // The new file takes the old one's place, so it is given what the old one
-  // had: its owner and group, and its permission bits (WantedMode).
-  if (has_dest_ && S_ISREG(dest_st_.st_mode)) {
-    const ProcessIds& ids = ProcessIds::Current();
-    uid_t uid =
-        dest_st_.st_uid == ids.uid ? static_cast<uid_t>(-1) : dest_st_.st_uid;
-    gid_t gid = dest_st_.st_gid == NewFileGroup(dir_->st, ids)
-                    ? static_cast<gid_t>(-1)
-                    : dest_st_.st_gid;
-    if ((uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)) &&
-        fchown(out_.get(), uid, gid) != 0) {
-      if (errno == EPERM || errno == EINVAL) return Outcome::kInPlace;
+  // had: its owner and group, and its permission bits (WantedMode). A new
+  // destination made by root in a folder of another user gets the folder's
+  // owner and group: the game runs as that user, who may then replace it.
+  const ProcessIds& ids = ProcessIds::Current();
+  const bool replaces = has_dest_ && S_ISREG(dest_st_.st_mode);
+  const gid_t new_gid = NewFileGroup(dir_->st, ids);
+  uid_t uid = ids.uid;
+  gid_t gid = new_gid;
+  if (replaces) {
+    uid = dest_st_.st_uid;
+    gid = dest_st_.st_gid;
+  } else if (ids.may_chown && dir_->st.st_uid != ids.uid) {
+    uid = dir_->st.st_uid;
+    gid = dir_->st.st_gid;
+  }
+  bool refused = false;  // a change the file system did not make
+  if (uid != ids.uid || gid != new_gid) {
+    if (fchown(out_.get(), uid != ids.uid ? uid : static_cast<uid_t>(-1),
+               gid != new_gid ? gid : static_cast<gid_t>(-1)) == 0) {
+      gave_dir_owner_ = !replaces;
+    } else if (FileSystemDecides(errno) || errno == EINVAL) {
+      refused = true;
+    } else {
       Fail("fchown", label_, errno, error);
       return Outcome::kFailed;
     }
   }
-  mode_t mode = WantedMode();
+  const mode_t mode = WantedMode();
+  bool mode_refused = false;
   if (mode != created_mode_ && fchmod(out_.get(), mode) != 0) {
-    Fail("fchmod", label_, errno, error);
-    return Outcome::kFailed;
+    if (!FileSystemDecides(errno)) {
+      Fail("fchmod", label_, errno, error);
+      return Outcome::kFailed;
+    }
+    refused = mode_refused = true;
+  }
+  // Whether the new file is all the old one was is seen, not foreseen: a
+  // mount may give every file one owner and mode (ntfs-3g, exfat-fuse), the
+  // old file's too. Once a new file in a folder has been exactly what it
+  // was made, later ones there whose every change was made are taken to be
+  // too: one fstat per folder and batch rather than one per file.
+  if (replaces && (refused || !dir_->as_made)) {
+    struct stat got;
+    if (fstat(out_.get(), &got) != 0) {
+      Fail("fstat", label_, errno, error);
+      return Outcome::kFailed;
+    }
+    if (!KeepsWhatItWas(got, dest_st_, mode, mode_refused))
+      return Outcome::kInPlace;
+    if (!refused) dir_->as_made = true;
   }
 
   if (temp_name_.empty()) {
@@ -501,9 +551,16 @@ bool PreparedCopy::WriteInPlace(std::string* error) {
   // write may still find the disk full.
   off_t size = source_st_.st_size;
   if (size > FileSizeLimit()) return Fail("write", dest_, EFBIG, error);
-  if (size > 0 && fallocate(out_.get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
-      errno != EOPNOTSUPP && errno != ENOSYS)
-    return Fail("fallocate", dest_, errno, error);
+  if (size > 0 && fallocate(out_.get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+      return Fail("fallocate", dest_, errno, error);
+    // It cannot reserve (ntfs-3g, exfat-fuse, fusefat): the free space
+    // decides, so that a full disk still fails before the old data goes.
+    struct stat now;
+    if (fstat(out_.get(), &now) != 0) return Fail("fstat", dest_, errno, error);
+    if (!HasRoomFor(out_.get(), now, size))
+      return Fail("write", dest_, ENOSPC, error);
+  }
 
   off_t copied;
   if (!CopyData(dest_st_.st_dev, &copied, error)) return false;
@@ -514,14 +571,16 @@ bool PreparedCopy::WriteInPlace(std::string* error) {
   // permissions away (a read-only source makes a read-only copy on
   // Windows). A file of another owner, written as a member of its group,
   // keeps the time of the write rather than fail a copy that is made.
+  // A file system that stores no permission bits, or decides them for
+  // every file, keeps the ones it has.
   const ProcessIds& ids = ProcessIds::Current();
   bool owner = dest_st_.st_uid == ids.uid || ids.may_chown;
   const timespec times[2] = {{0, UTIME_OMIT}, source_st_.st_mtim};
-  if (futimens(out_.get(), times) != 0 && (owner || errno != EPERM))
+  if (futimens(out_.get(), times) != 0 && !FileSystemDecides(errno))
     return Fail("futimens", dest_, errno, error);
   mode_t mode = dest_st_.st_mode & 0777;
   if ((source_st_.st_mode & 0222) == 0 && (mode & 0222) != 0 && owner &&
-      fchmod(out_.get(), mode & ~0222) != 0)
+      fchmod(out_.get(), mode & ~0222) != 0 && !FileSystemDecides(errno))
     return Fail("fchmod", dest_, errno, error);
   if (fsync(out_.get()) != 0) return Fail("fsync", dest_, errno, error);
   if (out_.Close() != 0) return Fail("close", dest_, errno, error);

@@ -24,18 +24,24 @@ namespace patcher {
 /// Copies the file `source` to `dest` as CopyFileA(source, dest, FALSE)
 /// does. An existing regular file at `dest` keeps its owner, group,
 /// permission bits and other names; it loses its write permission when the
-/// source has none. It is replaced by a new file renamed over it where
-/// WritesInPlace says so (atomically: a crash leaves the old file or the
-/// whole new one), else written in place: the space is reserved first, so
-/// that a full disk fails before the old data is touched, but a crash or a
-/// failed write in the middle leaves it part-written. A new destination, or
-/// one that is not a regular file, gets a new file with the default
-/// permissions (without write permission when the source has none). The
-/// modification time is the source's. A symbolic link at `dest` is
-/// replaced, never written through. Refused: a directory of `dest` that does
-/// not exist, a directory at `dest`, a regular file no one may write (even
-/// for root, as Windows refuses it), and an existing `dest` this process may
-/// not write. Returns true on success. On failure returns false, sets
+/// source has none. It is replaced by a new file renamed over it
+/// (atomically: a crash leaves the old file or the whole new one) when the
+/// new file, given the old one's owner, group and bits, has them as
+/// KeepsWhatItWas tells and the old file has one name (WritesInPlace); else
+/// it is written in place: the space is reserved first, or where it cannot
+/// be, the free space is looked at, so that a full disk fails before the
+/// old data is touched, but a crash or a failed write in the middle leaves
+/// it part-written. A new destination, or one that is not a regular file,
+/// gets a new file with the default permissions (without write permission
+/// when the source has none); made by root in a folder of another user, it
+/// gets that folder's owner and group. A file system that cannot store
+/// permission bits, owners or times does not fail the copy. The
+/// modification time is the source's where the file system keeps it. A symbolic
+/// link at `dest` is replaced, never written through. Refused: a directory of
+/// `dest` that does not exist, a directory at `dest`, a regular file no one may
+/// write (even for root, as Windows refuses it), and an existing `dest` this
+/// process may not write. Returns true on success. On failure returns false,
+/// sets
 /// `*error` to a text such as `open(/x/y): Permission denied`, and leaves no
 /// temporary file behind; `dest` is as it was unless it was being written
 /// in place. A process killed while copying may leave a temporary that
@@ -44,31 +50,33 @@ namespace patcher {
 bool CopyHostFile(const std::string& source, const std::string& dest,
                   std::string* error);
 
-/// The ids a process gives the files it creates, and which owners and groups
-/// it may give them instead.
+/// The ids a process gives the files it creates, and whether it may give
+/// them to anyone.
 struct ProcessIds {
-  uid_t uid = 0;              // effective
-  gid_t gid = 0;              // effective
-  std::vector<gid_t> groups;  // supplementary
-  bool may_chown = false;     // may give files to anyone (root)
+  uid_t uid = 0;           // effective
+  gid_t gid = 0;           // effective
+  bool may_chown = false;  // may give files to anyone (root)
 
   /// The ids of this process, read once.
   static const ProcessIds& Current();
-  /// Tells whether the process may give its own files the group `group`.
-  bool MayGiveGroup(gid_t group) const;
 };
 
 /// The group a file that `ids` creates in the directory `dir` gets: the
 /// directory's own when it is set-group-ID, else the process's.
 gid_t NewFileGroup(const struct stat& dir, const ProcessIds& ids);
 
-/// Tells whether the existing destination `old` is written in place rather
-/// than replaced by a new file: when it is a regular file with more than one
-/// link (the other names must see the new data), or whose owner or group a
-/// new file made by `ids` (which gets the group `new_group`) could not be
-/// given. Anything but a regular file is replaced.
-bool WritesInPlace(const struct stat& old, const ProcessIds& ids,
-                   gid_t new_group);
+/// Tells whether the existing destination `old` is written in place whatever
+/// a new file could be: when it is a regular file with more than one link
+/// (the other names must see the new data). Anything but a regular file is
+/// replaced.
+bool WritesInPlace(const struct stat& old);
+
+/// Tells whether a new file that fstat shows as `got`, once given the owner
+/// and group of the old file `old` and the permission bits `wanted`, may
+/// take its place: it has that owner, group and those bits, or, when the
+/// file system refused to set bits (`mode_refused`), the old file's bits.
+bool KeepsWhatItWas(const struct stat& got, const struct stat& old,
+                    mode_t wanted, bool mode_refused);
 
 /// Tells whether `name` is one that this program gives its temporaries,
 /// `.<name>.patcher-XXXXXX` (six letters or digits).
@@ -89,6 +97,9 @@ struct HostDir {
   /// Whether a new file in it may get its permissions from a default ACL
   /// rather than from the umask.
   bool default_acl = true;
+  /// Whether a new file in it has been seen to get exactly the owner, group
+  /// and permission bits it was made with or given.
+  mutable bool as_made = false;
 };
 
 /// Opens the directory `path` for copies into it. Returns null with `*error`
@@ -140,8 +151,13 @@ class PreparedCopy {
   bool CheckDest(std::string* error) { return CheckDest(nullptr, error); }
 
   /// Tells whether the destination, as last looked at, is to be written in
-  /// place (WritesInPlace) rather than replaced by the new file.
+  /// place (WritesInPlace) rather than replaced by the new file; after
+  /// Finish(), whether it was.
   bool in_place() const { return in_place_; }
+
+  /// Tells whether Finish() gave the new file the owner and group of its
+  /// folder (a new destination made by root in a folder of another user).
+  bool gave_dir_owner() const { return gave_dir_owner_; }
 
   /// Makes the new file with the source's data and modification time, and
   /// closes the source. With `named_fallback` false, fails rather than give
@@ -161,8 +177,9 @@ class PreparedCopy {
   /// unless done before, gives it the old file's owner, group and permission
   /// bits, and renames it over the destination. A regular file is written
   /// in place after all when its directory refuses the new file or the new
-  /// file cannot be given its owner or group. Returns false with `*error`
-  /// set; the destination is then as it was, unless written in place.
+  /// file does not then have what the old one had (KeepsWhatItWas). Returns
+  /// false with `*error` set; the destination is then as it was, unless written
+  /// in place.
   bool Finish(std::string* error);
 
   const struct stat& source_stat() const { return source_st_; }
@@ -205,6 +222,7 @@ class PreparedCopy {
   bool in_place_ = false;
   bool written_ = false;         // the new file holds the data
   bool create_refused_ = false;  // the directory refused the new file
+  bool gave_dir_owner_ = false;
   // The permission bits the new file was created with, when known.
   mode_t created_mode_ = static_cast<mode_t>(-1);
   std::string label_;
