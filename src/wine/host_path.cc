@@ -1,5 +1,6 @@
 // Windows paths mapped onto a Wine prefix's disk, names found in listings of
-// their directories read once per run.
+// their directories read once per run, or by a look at each where that
+// costs less.
 
 #include "wine/host_path.h"
 
@@ -39,6 +40,19 @@ constexpr size_t kKeptListings = 16;
 
 // Paths kept mapped: those of the copies written ahead, and more.
 constexpr size_t kMaxMapped = 512;
+
+// A directory not yet read is read once this many names have been looked
+// at in it one by one, about what reading a small directory costs (open,
+// fstat, two getdents64, close): one looked into once or twice is never
+// read, one looked into often is read once.
+constexpr uint32_t kLooksBeforeListing = 5;
+
+// Directories whose looks are counted, at most; beyond, counts start anew.
+constexpr size_t kMaxCounted = 4096;
+
+uint64_t KeyOf(const std::string& lower) {
+  return std::hash<std::string>{}(lower);
+}
 
 }  // namespace
 
@@ -87,6 +101,23 @@ bool HostPaths::Listing::Find(const std::string& name, AnsiText* text,
   *found = exact->first;
   *type = exact->second;
   return true;
+}
+
+void HostPaths::Summary::Add(const std::string& name) {
+  if (!IsAscii(name)) {
+    others = true;
+    return;
+  }
+  uint64_t key = KeyOf(ToLowerAscii(name));
+  auto it = std::lower_bound(keys.begin(), keys.end(), key);
+  if (it == keys.end() || *it != key) keys.insert(it, key);
+}
+
+bool HostPaths::Summary::MayHold(const std::string& name) const {
+  // Names beyond ASCII match only among themselves (see Listing::Add).
+  if (!IsAscii(name)) return others;
+  return std::binary_search(keys.begin(), keys.end(),
+                            KeyOf(ToLowerAscii(name)));
 }
 
 HostPaths::HostPaths(std::string prefix, AnsiText* text, size_t max_names)
@@ -158,6 +189,10 @@ bool HostPaths::StartOf(const WindowsPath& path, std::string* base,
 HostPaths::Listing& HostPaths::ListingOf(const std::string& dir) {
   auto it = listings_.find(dir);
   if (it == listings_.end()) {
+    auto summary = summaries_.find(dir);
+    if (summary != summaries_.end()) DropSummary(summary);
+    looks_.erase(dir);
+    ++listings_read_;
     Listing listing;
     ScopedFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
@@ -184,7 +219,42 @@ HostPaths::Found HostPaths::Look(const std::string& dir,
                                  const std::string& name, std::string* match,
                                  unsigned char* type) {
   *type = DT_UNKNOWN;
+  auto kept = listings_.find(dir);
+  if (kept != listings_.end()) {
+    kept->second.used = ++clock_;
+    return LookIn(kept->second, dir, name, match, type);
+  }
+  // Not listed: a name spelt as on disk is found by one lstat, which costs
+  // less than reading a directory that is looked into once or twice, or
+  // again and again once it no longer fits the budget (80,000 files in 200
+  // folders read a listing twice per file, 34.9 calls per file in all).
+  bool direct;
+  auto summary = summaries_.find(dir);
+  if (summary != summaries_.end()) {
+    summary->second.used = ++clock_;
+    if (!summary->second.MayHold(name)) return Found::kNone;
+    direct = true;
+  } else {
+    if (looks_.size() >= kMaxCounted && !looks_.count(dir)) looks_.clear();
+    direct = ++looks_[dir] < kLooksBeforeListing;
+  }
+  if (direct) {
+    struct stat st;
+    if (lstat(JoinPath(dir, name).c_str(), &st) == 0) {
+      *type = IFTODT(st.st_mode);
+      return Found::kExact;
+    }
+  }
+  // Not there as spelt (or looked into often enough): only the listing
+  // tells whether it is there in another case.
   Listing& listing = ListingOf(dir);
+  if (direct && !listing.readable) return Found::kNone;
+  return LookIn(listing, dir, name, match, type);
+}
+
+HostPaths::Found HostPaths::LookIn(Listing& listing, const std::string& dir,
+                                   const std::string& name, std::string* match,
+                                   unsigned char* type) {
   if (!listing.readable) {
     // Not a directory, or one that may be searched but not read: a name
     // spelt as on disk is still found.
@@ -196,33 +266,80 @@ HostPaths::Found HostPaths::Look(const std::string& dir,
   return *match == name ? Found::kExact : Found::kMatch;
 }
 
-void HostPaths::Drop(std::unordered_map<std::string, Listing>::iterator it) {
-  auto range = by_inode_.equal_range({it->second.dev, it->second.ino});
+namespace {
+
+void Unlist(std::multimap<std::pair<dev_t, ino_t>, std::string>* by_inode,
+            dev_t dev, ino_t ino, const std::string& path) {
+  auto range = by_inode->equal_range({dev, ino});
   for (auto i = range.first; i != range.second; ++i) {
-    if (i->second == it->first) {
-      by_inode_.erase(i);
+    if (i->second == path) {
+      by_inode->erase(i);
       break;
     }
   }
-  names_ -= it->second.Cost();
+}
+
+}  // namespace
+
+void HostPaths::Drop(std::unordered_map<std::string, Listing>::iterator it,
+                     bool summarize) {
+  Listing& listing = it->second;
+  names_ -= listing.Cost();
+  if (summarize && listing.readable) {
+    // Listed under the same path as before, now as a summary.
+    Summary summary;
+    summary.keys.reserve(listing.ascii.size());
+    for (const auto& [lower, name] : listing.ascii)
+      summary.keys.push_back(KeyOf(lower));
+    std::sort(summary.keys.begin(), summary.keys.end());
+    summary.others = !listing.others.empty();
+    summary.dev = listing.dev;
+    summary.ino = listing.ino;
+    summary.used = listing.used;
+    keys_ += summary.keys.size() + 1;
+    summaries_.insert_or_assign(it->first, std::move(summary));
+  } else if (listing.readable) {
+    Unlist(&by_inode_, listing.dev, listing.ino, it->first);
+  }
   listings_.erase(it);
+}
+
+void HostPaths::DropSummary(
+    std::unordered_map<std::string, Summary>::iterator it) {
+  Unlist(&by_inode_, it->second.dev, it->second.ino, it->first);
+  keys_ -= it->second.keys.size() + 1;
+  summaries_.erase(it);
 }
 
 void HostPaths::Trim() {
   // The least recently used go first, but never the few last used: the
   // folders a path goes through and those of the next paths, however big,
   // are not read again for each file.
-  if (names_ <= max_names_ || listings_.size() <= kKeptListings) return;
-  std::vector<std::unordered_map<std::string, Listing>::iterator> by_use;
-  for (auto it = listings_.begin(); it != listings_.end(); ++it)
+  if (names_ > max_names_ && listings_.size() > kKeptListings) {
+    std::vector<std::unordered_map<std::string, Listing>::iterator> by_use;
+    for (auto it = listings_.begin(); it != listings_.end(); ++it)
+      by_use.push_back(it);
+    std::sort(by_use.begin(), by_use.end(),
+              [](auto a, auto b) { return a->second.used < b->second.used; });
+    // Down to three quarters of the budget, so that this is not done again
+    // for each folder read next.
+    for (size_t i = 0;
+         i + kKeptListings < by_use.size() && names_ > max_names_ / 4 * 3; ++i)
+      Drop(by_use[i], true);
+  }
+  TrimSummaries();
+}
+
+void HostPaths::TrimSummaries() {
+  size_t max_keys = 4 * max_names_;
+  if (keys_ <= max_keys) return;
+  std::vector<std::unordered_map<std::string, Summary>::iterator> by_use;
+  for (auto it = summaries_.begin(); it != summaries_.end(); ++it)
     by_use.push_back(it);
   std::sort(by_use.begin(), by_use.end(),
             [](auto a, auto b) { return a->second.used < b->second.used; });
-  // Down to three quarters of the budget, so that this is not done again
-  // for each folder read next.
-  for (size_t i = 0;
-       i + kKeptListings < by_use.size() && names_ > max_names_ / 4 * 3; ++i)
-    Drop(by_use[i]);
+  for (size_t i = 0; i < by_use.size() && keys_ > max_keys / 4 * 3; ++i)
+    DropSummary(by_use[i]);
 }
 
 void HostPaths::NoteCreated(const struct stat& dir, const std::string& name) {
@@ -230,18 +347,32 @@ void HostPaths::NoteCreated(const struct stat& dir, const std::string& name) {
   ++generation_;
   auto range = by_inode_.equal_range({dir.st_dev, dir.st_ino});
   for (auto i = range.first; i != range.second; ++i) {
-    Listing& listing = listings_.at(i->second);
-    size_t before = listing.Cost();
-    listing.Add(name, DT_REG);
-    names_ += listing.Cost() - before;
+    auto listing = listings_.find(i->second);
+    if (listing != listings_.end()) {
+      size_t before = listing->second.Cost();
+      listing->second.Add(name, DT_REG);
+      names_ += listing->second.Cost() - before;
+    } else {
+      Summary& summary = summaries_.at(i->second);
+      keys_ -= summary.keys.size();
+      summary.Add(name);
+      keys_ += summary.keys.size();
+    }
   }
+  // A directory neither listed nor summarized needs no note: its names are
+  // looked at on disk.
+  Trim();
 }
 
 void HostPaths::NoteRemoved(const struct stat& dir) {
   for (;;) {
     auto i = by_inode_.find({dir.st_dev, dir.st_ino});
     if (i == by_inode_.end()) break;
-    Drop(listings_.find(i->second));
+    auto listing = listings_.find(i->second);
+    if (listing != listings_.end())
+      Drop(listing, false);
+    else
+      DropSummary(summaries_.find(i->second));
   }
   ++generation_;
 }
@@ -249,8 +380,11 @@ void HostPaths::NoteRemoved(const struct stat& dir) {
 void HostPaths::Forget() {
   ++generation_;
   listings_.clear();
+  summaries_.clear();
+  looks_.clear();
   by_inode_.clear();
   names_ = 0;
+  keys_ = 0;
 }
 
 void HostPaths::SetPrefix(std::string prefix) {

@@ -30,6 +30,16 @@ namespace patcher {
 /// directory a path goes through, so that a name is found in memory, with no
 /// system call, once its directory has been read.
 ///
+/// A directory's names are read only where that pays: a name spelt as on
+/// disk in a directory not read (yet) is found by one lstat of it, and the
+/// directory is read when a name is not there as spelt (it may be there in
+/// another case) or once it has been looked into often enough to pay for
+/// reading it. Listings beyond the budget are dropped down to a summary of
+/// their names ignoring case, which still tells, with no system call, that
+/// no name like the one looked up is there; a name that may be is looked at
+/// as spelt, and only a name not there as spelt has the directory read
+/// again.
+///
 /// What the run itself does to names is told with NoteCreated, NoteRemoved
 /// and Forget, so that later paths map to what earlier copies made. Names
 /// that other programs create or remove meanwhile may go unseen until
@@ -41,8 +51,10 @@ class HostPaths {
   /// Listings are kept within a budget of `max_names` names, about 100
   /// bytes each: the least recently used go first, but never the 16 last
   /// used, however big, which a patch may be going back and forth between.
-  /// The default lets a patch of a few hundred folders read each of them
-  /// once.
+  /// Those dropped keep a summary, 8 bytes a name, within a budget of four
+  /// times as many names; beyond it the least recently used summaries are
+  /// dropped too. The default lets a patch of a few hundred folders read
+  /// each of them once.
   HostPaths(std::string prefix, AnsiText* text, size_t max_names = 64 * 1024);
   HostPaths(const HostPaths&) = delete;
   HostPaths& operator=(const HostPaths&) = delete;
@@ -85,6 +97,9 @@ class HostPaths {
   /// than names in a directory (replaced a symbolic link).
   void Forget();
 
+  /// Returns how many directory listings the run has read (or tried to).
+  size_t listings_read() const { return listings_read_; }
+
   /// Maps the paths that follow into the prefix at `prefix`, forgetting all
   /// that was read for the one before (the drive on which Wine sees the
   /// working directory depends on the prefix).
@@ -124,6 +139,20 @@ class HostPaths {
     bool Find(const std::string& name, AnsiText* text, std::string* found,
               unsigned char* type);
   };
+  /// What is left of a listing dropped: a hash of each name in ASCII by
+  /// its lower case, sorted, and whether there were names beyond ASCII.
+  struct Summary {
+    std::vector<uint64_t> keys;
+    bool others = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    uint64_t used = 0;  // clock_ when last used
+
+    void Add(const std::string& name);
+    /// Returns false when no name in the directory matches `name`, in any
+    /// case; true when one may.
+    bool MayHold(const std::string& name) const;
+  };
   enum class Found { kExact, kMatch, kNone };
 
   /// Maps as Map() does, without the cache of paths mapped lately.
@@ -135,11 +164,19 @@ class HostPaths {
   /// Looks `name` up in the directory `dir`; `*match` is the name found.
   Found Look(const std::string& dir, const std::string& name,
              std::string* match, unsigned char* type);
+  /// Looks `name` up in `listing`.
+  Found LookIn(Listing& listing, const std::string& dir,
+               const std::string& name, std::string* match,
+               unsigned char* type);
   /// The listing of `dir`, read now unless it is kept.
   Listing& ListingOf(const std::string& dir);
-  void Drop(std::unordered_map<std::string, Listing>::iterator it);
-  /// Drops listings beyond the budget.
+  /// Drops a listing; `summarize` keeps a summary of it.
+  void Drop(std::unordered_map<std::string, Listing>::iterator it,
+            bool summarize);
+  void DropSummary(std::unordered_map<std::string, Summary>::iterator it);
+  /// Drops listings and summaries beyond their budgets.
   void Trim();
+  void TrimSummaries();
 
   std::string prefix_;
   AnsiText* text_;
@@ -159,12 +196,19 @@ class HostPaths {
   std::deque<std::string> mapped_order_;            // oldest first
   uint64_t generation_ = 0;  // ticks at each change to the names known
 
-  std::unordered_map<std::string, Listing> listings_;  // by directory path
-  // The paths under which each directory (device, inode) is listed.
+  std::unordered_map<std::string, Listing> listings_;   // by directory path
+  std::unordered_map<std::string, Summary> summaries_;  // of those dropped
+  // Directories neither listed nor summarized: the names looked at in each
+  // with an lstat since it was last read, or since the run began.
+  std::unordered_map<std::string, uint32_t> looks_;
+  // The paths under which each directory (device, inode) is listed or
+  // summarized.
   std::multimap<std::pair<dev_t, ino_t>, std::string> by_inode_;
   size_t max_names_;
   size_t names_ = 0;    // in all listings
-  uint64_t clock_ = 0;  // ticks at each use of a listing
+  size_t keys_ = 0;     // in all summaries
+  uint64_t clock_ = 0;  // ticks at each use of a listing or summary
+  size_t listings_read_ = 0;
 };
 
 /// Maps `windows_path` as HostPaths::Map does, reading the disk anew.
