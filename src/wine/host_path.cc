@@ -50,10 +50,6 @@ constexpr uint32_t kLooksBeforeListing = 5;
 // Directories whose looks are counted, at most; beyond, counts start anew.
 constexpr size_t kMaxCounted = 4096;
 
-uint64_t KeyOf(const std::string& lower) {
-  return std::hash<std::string>{}(lower);
-}
-
 }  // namespace
 
 // Names are matched as Wine matches them: the same number of UTF-16 units,
@@ -61,29 +57,100 @@ uint64_t KeyOf(const std::string& lower) {
 // has an upper case in ASCII, so names in ASCII, by far the most, are
 // matched among themselves by ASCII's rule, and the case table is read only
 // when a name beyond ASCII is looked up and not found as it is spelt.
+namespace {
+
+unsigned char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a')
+                              : static_cast<unsigned char>(c);
+}
+
+// Orders names (NUL-terminated) by their lower case.
+int CompareIgnoringCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char x = LowerAscii(*a), y = LowerAscii(*b);
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+}
+
+// Orders the names of a listing, given where they start, and names looked
+// up, by their lower case.
+struct LowerLess {
+  const char* names;
+  bool operator()(uint32_t a, uint32_t b) const {
+    return CompareIgnoringCase(names + a, names + b) < 0;
+  }
+  bool operator()(uint32_t a, const char* b) const {
+    return CompareIgnoringCase(names + a, b) < 0;
+  }
+  bool operator()(const char* a, uint32_t b) const {
+    return CompareIgnoringCase(a, names + b) < 0;
+  }
+};
+
+// A hash of a name in ASCII by its lower case (FNV-1a).
+uint64_t KeyOf(const char* name) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (; *name; ++name) h = (h ^ LowerAscii(*name)) * 0x100000001b3ull;
+  return h;
+}
+
+}  // namespace
+
 void HostPaths::Listing::Add(const std::string& name, unsigned char type) {
   if (IsAscii(name)) {
-    auto [it, first] = ascii.emplace(ToLowerAscii(name), Name{name, type});
-    if (!first && it->second.name != name) ascii_others.emplace(name, type);
+    const char* text = name.c_str();
+    std::vector<uint32_t>::iterator at = ascii.end();
+    if (sorted) {
+      auto [lo, hi] = std::equal_range(ascii.begin(), ascii.end(), text,
+                                       LowerLess{ascii_names.data()});
+      for (auto i = lo; i != hi; ++i) {
+        if (strcmp(ascii_names.data() + *i, text) == 0) return;
+      }
+      at = hi;  // after the names alike, listed before it
+    }
+    uint32_t start = static_cast<uint32_t>(ascii_names.size());
+    ascii_names.append(name);
+    ascii_names.push_back('\0');
+    ascii_names.push_back(static_cast<char>(type));
+    ascii.insert(at, start);
   } else if (others.emplace(name, type).second) {
     others_in_order.push_back(name);
     keyed = false;
   }
 }
 
+void HostPaths::Listing::Sort() {
+  std::stable_sort(ascii.begin(), ascii.end(), LowerLess{ascii_names.data()});
+  // The same name twice (a directory changed while it was read): once.
+  auto same = [this](uint32_t a, uint32_t b) {
+    return strcmp(ascii_names.data() + a, ascii_names.data() + b) == 0;
+  };
+  ascii.erase(std::unique(ascii.begin(), ascii.end(), same), ascii.end());
+  ascii.shrink_to_fit();
+  ascii_names.shrink_to_fit();
+  sorted = true;
+}
+
 bool HostPaths::Listing::Find(const std::string& name, AnsiText* text,
                               std::string* found, unsigned char* type) {
   if (IsAscii(name)) {
-    auto it = ascii.find(ToLowerAscii(name));
-    if (it == ascii.end()) return false;
-    auto exact = ascii_others.find(name);
-    if (it->second.name != name && exact != ascii_others.end()) {
-      *found = name;
-      *type = exact->second;
-    } else {
-      *found = it->second.name;
-      *type = it->second.type;
+    if (name.find('\0') != std::string::npos) return false;
+    auto [lo, hi] = std::equal_range(ascii.begin(), ascii.end(), name.c_str(),
+                                     LowerLess{ascii_names.data()});
+    if (lo == hi) return false;
+    // The exact name if it is there, else the first listed.
+    uint32_t pick = *lo;
+    for (auto i = lo; i != hi; ++i) {
+      if (strcmp(ascii_names.data() + *i, name.c_str()) == 0) {
+        pick = *i;
+        break;
+      }
     }
+    const char* match = ascii_names.data() + pick;
+    size_t length = strlen(match);
+    found->assign(match, length);
+    *type = static_cast<unsigned char>(match[length + 1]);
     return true;
   }
   auto exact = others.find(name);
@@ -108,7 +175,7 @@ void HostPaths::Summary::Add(const std::string& name) {
     others = true;
     return;
   }
-  uint64_t key = KeyOf(ToLowerAscii(name));
+  uint64_t key = KeyOf(name.c_str());
   auto it = std::lower_bound(keys.begin(), keys.end(), key);
   if (it == keys.end() || *it != key) keys.insert(it, key);
 }
@@ -116,8 +183,7 @@ void HostPaths::Summary::Add(const std::string& name) {
 bool HostPaths::Summary::MayHold(const std::string& name) const {
   // Names beyond ASCII match only among themselves (see Listing::Add).
   if (!IsAscii(name)) return others;
-  return std::binary_search(keys.begin(), keys.end(),
-                            KeyOf(ToLowerAscii(name)));
+  return std::binary_search(keys.begin(), keys.end(), KeyOf(name.c_str()));
 }
 
 HostPaths::HostPaths(std::string prefix, AnsiText* text, size_t max_names)
@@ -200,9 +266,11 @@ HostPaths::Listing& HostPaths::ListingOf(const std::string& dir) {
       listing.readable = true;
       listing.dev = st.st_dev;
       listing.ino = st.st_ino;
+      listing.sorted = false;
       ReadDirectory(fd.get(), [&listing](const char* name, unsigned char type) {
         listing.Add(name, type);
       });
+      listing.Sort();
     }
     names_ += listing.Cost();
     it = listings_.emplace(dir, std::move(listing)).first;
@@ -289,9 +357,11 @@ void HostPaths::Drop(std::unordered_map<std::string, Listing>::iterator it,
     // Listed under the same path as before, now as a summary.
     Summary summary;
     summary.keys.reserve(listing.ascii.size());
-    for (const auto& [lower, name] : listing.ascii)
-      summary.keys.push_back(KeyOf(lower));
+    for (uint32_t start : listing.ascii)
+      summary.keys.push_back(KeyOf(listing.ascii_names.data() + start));
     std::sort(summary.keys.begin(), summary.keys.end());
+    summary.keys.erase(std::unique(summary.keys.begin(), summary.keys.end()),
+                       summary.keys.end());
     summary.others = !listing.others.empty();
     summary.dev = listing.dev;
     summary.ino = listing.ino;
@@ -331,7 +401,7 @@ void HostPaths::Trim() {
 }
 
 void HostPaths::TrimSummaries() {
-  size_t max_keys = 4 * max_names_;
+  size_t max_keys = 2 * max_names_;
   if (keys_ <= max_keys) return;
   std::vector<std::unordered_map<std::string, Summary>::iterator> by_use;
   for (auto it = summaries_.begin(); it != summaries_.end(); ++it)

@@ -48,14 +48,15 @@ namespace patcher {
 /// examines the host path): only the choice of a spelling is kept.
 class HostPaths {
  public:
-  /// Listings are kept within a budget of `max_names` names, about 100
-  /// bytes each: the least recently used go first, but never the 16 last
-  /// used, however big, which a patch may be going back and forth between.
-  /// Those dropped keep a summary, 8 bytes a name, within a budget of four
-  /// times as many names; beyond it the least recently used summaries are
-  /// dropped too. The default lets a patch of a few hundred folders read
-  /// each of them once.
-  HostPaths(std::string prefix, AnsiText* text, size_t max_names = 64 * 1024);
+  /// Listings are kept within a budget of `max_names` names, about 20
+  /// bytes each (a name beyond ASCII counts for 8): the least recently used
+  /// go first, but never the 16 last used, however big, which a patch may
+  /// be going back and forth between. Those dropped keep a summary, 8 bytes
+  /// a name, within a budget of twice as many names; beyond it the least
+  /// recently used summaries are dropped too. The default (about 5 MiB of
+  /// listings and 4 MiB of summaries at most) lets a patch of a few hundred
+  /// folders of a few hundred files read each of them once.
+  HostPaths(std::string prefix, AnsiText* text, size_t max_names = 256 * 1024);
   HostPaths(const HostPaths&) = delete;
   HostPaths& operator=(const HostPaths&) = delete;
 
@@ -109,18 +110,16 @@ class HostPaths {
   /// The names in one directory, as read from it and then as the run
   /// changed them.
   struct Listing {
-    /// A name, and the type its directory entry gave it (DT_REG, ...).
-    struct Name {
-      std::string name;
-      unsigned char type;
-    };
     bool readable = false;  // else names are tried one by one with lstat
     dev_t dev = 0;
     ino_t ino = 0;
-    // Names in ASCII by their lower case, the first listed of each; the
-    // others that differ from it only in case (rare), by name.
-    std::unordered_map<std::string, Name> ascii;
-    std::unordered_map<std::string, unsigned char> ascii_others;
+    // Names in ASCII one after another, each ended by a NUL and followed by
+    // the type its directory entry gave it (DT_REG, ...), and where each
+    // starts, ordered by lower case and, among names alike but for case, as
+    // listed: about 16 bytes a name, where a map of strings took 100.
+    std::string ascii_names;
+    std::vector<uint32_t> ascii;
+    bool sorted = true;  // false while the directory is being read
     // Names beyond ASCII: their types, their listing order, and their keys
     // for matching ignoring case, made when first needed.
     std::unordered_map<std::string, unsigned char> others;
@@ -130,10 +129,10 @@ class HostPaths {
     uint64_t used = 0;   // clock_ when last used
 
     /// What it counts for in the budget of names.
-    size_t Cost() const {
-      return ascii.size() + ascii_others.size() + others.size() + 1;
-    }
+    size_t Cost() const { return ascii.size() + 8 * others.size() + 1; }
     void Add(const std::string& name, unsigned char type);
+    /// Orders the names added since `sorted` was set false.
+    void Sort();
     /// Finds the name that matches `name`, exactly or else ignoring case,
     /// and its type. Returns false when there is none.
     bool Find(const std::string& name, AnsiText* text, std::string* found,

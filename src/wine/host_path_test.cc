@@ -390,7 +390,7 @@ TEST_F(HostPathsTest, FoldersBeyondTheBudgetAreNotReadForEachFile) {
     size_t max_reads;  // listings read at most, the drive's root included
   } budgets[] = {
       {1000, true, kDirs + 1},    // all kept
-      {40, true, kDirs + 1},      // dropped to summaries
+      {100, true, kDirs + 1},     // dropped to summaries
       {4, false, kDirs * 2 + 1},  // summaries dropped too
   };
   for (const Budget& b : budgets) {
