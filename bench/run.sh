@@ -9,12 +9,12 @@
 #   --reps N     timed runs of each command per workload (default 5; 2 quick)
 #   --dir D      where to make the scratch prefixes (default: mktemp -d);
 #                the full run needs about 3.5 GiB there
-#   --only N,..  run only these workloads: big wide small calls lookup
+#   --only N,..  run only these workloads: big wide small calls scale lookup
 #                discovery durability
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0 reps="" scratch_parent=""
-only="big,wide,small,calls,lookup,discovery,durability"
+only="big,wide,small,calls,scale,lookup,discovery,durability"
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 ;;
@@ -144,40 +144,95 @@ fi
 # (% time, seconds, usecs/call, calls, errors, total).
 strace_total() { awk '$NF == "total" {print $4}' "$1"; }
 
-# calls_per_file: system calls per copied file (strace -c -f) of a run of the
-# patch in $work/calls, less those of a run of the same list without
-# entries, over its 1,000 files.
+# calls_per_file DIR COUNT: system calls per copied file (strace -c -f) of a
+# run of the patch in DIR/patch on DIR/prefix, less those of a run of the
+# same list without entries, over its COUNT files.
 calls_per_file() {
-  local patch=$work/calls/patch
+  local dir=$1 count=$2
+  local patch=$dir/patch
   local list
+  head -2 "$patch/move-exact.txt" >"$patch/move-empty.txt"
   for list in move-exact.txt move-empty.txt; do
     cp "$patch/$list" "$patch/move.txt"
-    (cd "$patch" && printf 'y\n' | WINEPREFIX="$work/calls/prefix" \
-      strace -c -f -o "$work/calls/$list.strace" "$patcher" >/dev/null 2>&1) || {
+    (cd "$patch" && printf 'y\n' | WINEPREFIX="$dir/prefix" \
+      strace -c -f -o "$dir/$list.strace" "$patcher" >/dev/null 2>&1) || {
       echo "FAIL: calls: patcher failed under strace" >&2
       exit 1
     }
   done
-  awk -v a="$(strace_total "$work/calls/move-exact.txt.strace")" \
-    -v b="$(strace_total "$work/calls/move-empty.txt.strace")" \
-    'BEGIN {printf "%.1f", (a - b) / 1000}'
+  awk -v a="$(strace_total "$dir/move-exact.txt.strace")" \
+    -v b="$(strace_total "$dir/move-empty.txt.strace")" -v n="$count" \
+    'BEGIN {printf "%.1f", (a - b) / n}'
+}
+
+need_strace() {
+  if ! strace -f -qq -o /dev/null true 2>/dev/null; then
+    echo "FAIL: $1: strace cannot trace here (ptrace refused)" >&2
+    exit 1
+  fi
 }
 
 if wants calls; then
-  if ! strace -f -qq -o /dev/null true 2>/dev/null; then
-    echo "FAIL: calls: strace cannot trace here (ptrace refused)" >&2
-    exit 1
-  fi
+  need_strace calls
   game="$work/calls/prefix/drive_c/Games/Torvane 2000"
   make_prefix "$work/calls/prefix" 1.7
   "$tool" make-patch "$game" "$work/calls/patch" 1000 4096 10 0
-  head -2 "$work/calls/patch/move-exact.txt" >"$work/calls/patch/move-empty.txt"
-  replaced=$(calls_per_file)
+  replaced=$(calls_per_file "$work/calls" 1000)
   find "$game/Data" -type f -delete  # the same files, new to the game
-  created=$(calls_per_file)
+  created=$(calls_per_file "$work/calls" 1000)
   printf 'system calls per file (strace -c -f, 1,000 files of 4 KiB, 10 folders):\n'
   printf '  %s replacing files, %s new files (target <= 15)\n' "$replaced" "$created"
   rm -rf "$work/calls"
+fi
+
+# scale_step COUNT DIRS: a texture pack's shape, COUNT files of 512 bytes
+# spread over DIRS folders (each next file in the next folder), its sources
+# laid out as the destinations. Prints the time per file of patcher and of
+# cp + sync (median over alternating runs), their ratio, the system calls
+# per file of one run under strace and the peak RSS.
+scale_step() {
+  local count=$1 dirs=$2 name=scale
+  local prefix=$work/$name/prefix patch=$work/$name/patch
+  local game="$prefix/drive_c/Games/Torvane 2000"
+  make_prefix "$prefix" 1.7
+  "$tool" make-patch "$game" "$patch" "$count" 512 "$dirs" 0
+  local run_patcher=(--cwd "$patch" --stdin $'y\n' --env "WINEPREFIX=$prefix"
+    -- "$patcher")
+  rm -f "$work"/{p,s}."$name"
+  cp "$patch/move-exact.txt" "$patch/move.txt"
+  for ((i = 0; i < reps; i++)); do
+    if ((i % 2 == 0)); then
+      timed "p.$name" "${run_patcher[@]}"
+      timed "s.$name" --syncfs "$game" -- cp -R "$patch/files/." "$game/"
+    else
+      timed "s.$name" --syncfs "$game" -- cp -R "$patch/files/." "$game/"
+      timed "p.$name" "${run_patcher[@]}"
+    fi
+  done
+  if ! diff -rq "$patch/files/Data" "$game/Data" >/dev/null; then
+    echo "FAIL: $name: the game's files differ from the patch's" >&2
+    exit 1
+  fi
+  local calls
+  calls=$(calls_per_file "$work/$name" "$count")
+  printf '  %6d files, %3d folders: patcher %6.1f us/file  cp+sync %6.1f us/file  ratio %5.2f (target <= 1.2)\n' \
+    "$count" "$dirs" "$(col "p.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
+    "$(col "s.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
+    "$(ratios "p.$name" "s.$name" | median)"
+  printf '  %6s %13s  %s system calls per file (target <= 15)  peak RSS: patcher %s MiB (target <= 16), cp %s MiB\n' \
+    "" "" "$calls" "$(col "p.$name" 2 | maxof | mib)" "$(col "s.$name" 2 | maxof | mib)"
+  rm -rf "${work:?}/$name"
+}
+
+if wants scale; then
+  need_strace scale
+  echo "scaling: files of 512 bytes, 400 a folder, each next file in the next folder:"
+  if ((quick)); then
+    scale_step 2000 5
+  else
+    scale_step 20000 50
+    scale_step 80000 200
+  fi
 fi
 
 if wants lookup; then

@@ -10,7 +10,9 @@ echo "$out"
 for figure in "16 MiB .* ratio " "512 KiB.* ratio " "4 KiB.* ratio " \
   "mis-cased .* ratio to exact case" "peak RSS: patcher [0-9.]* MiB" \
   "product key found .* s" "App Paths .* s" "discovery over .* s" \
-  "batch-syncfs .* s" "[0-9.]* replacing files, [0-9.]* new files"; do
+  "batch-syncfs .* s" "[0-9.]* replacing files, [0-9.]* new files" \
+  "files, .* folders: patcher .* us/file .* ratio " \
+  "[0-9.]* system calls per file .* peak RSS: patcher [0-9.]* MiB"; do
   if ! grep -q -- "$figure" <<<"$out"; then
     echo "ci_bench: no figure matching '$figure'" >&2
     exit 1

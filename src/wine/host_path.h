@@ -30,6 +30,16 @@ namespace patcher {
 /// directory a path goes through, so that a name is found in memory, with no
 /// system call, once its directory has been read.
 ///
+/// A directory's names are read only where that pays: a name spelt as on
+/// disk in a directory not read (yet) is found by one lstat of it, and the
+/// directory is read when a name is not there as spelt (it may be there in
+/// another case) or once it has been looked into often enough to pay for
+/// reading it. Listings beyond the budget are dropped down to a summary of
+/// their names ignoring case, which still tells, with no system call, that
+/// no name like the one looked up is there; a name that may be is looked at
+/// as spelt, and only a name not there as spelt has the directory read
+/// again.
+///
 /// What the run itself does to names is told with NoteCreated, NoteRemoved
 /// and Forget, so that later paths map to what earlier copies made. Names
 /// that other programs create or remove meanwhile may go unseen until
@@ -38,12 +48,15 @@ namespace patcher {
 /// examines the host path): only the choice of a spelling is kept.
 class HostPaths {
  public:
-  /// Listings are kept within a budget of `max_names` names, about 100
-  /// bytes each: the least recently used go first, but never the 16 last
-  /// used, however big, which a patch may be going back and forth between.
-  /// The default lets a patch of a few hundred folders read each of them
-  /// once.
-  HostPaths(std::string prefix, AnsiText* text, size_t max_names = 64 * 1024);
+  /// Listings are kept within a budget of `max_names` names, about 20
+  /// bytes each (a name beyond ASCII counts for 8): the least recently used
+  /// go first, but never the 16 last used, however big, which a patch may
+  /// be going back and forth between. Those dropped keep a summary, 8 bytes
+  /// a name, within a budget of twice as many names; beyond it the least
+  /// recently used summaries are dropped too. The default (about 5 MiB of
+  /// listings and 4 MiB of summaries at most) lets a patch of a few hundred
+  /// folders of a few hundred files read each of them once.
+  HostPaths(std::string prefix, AnsiText* text, size_t max_names = 256 * 1024);
   HostPaths(const HostPaths&) = delete;
   HostPaths& operator=(const HostPaths&) = delete;
 
@@ -85,6 +98,9 @@ class HostPaths {
   /// than names in a directory (replaced a symbolic link).
   void Forget();
 
+  /// Returns how many directory listings the run has read (or tried to).
+  size_t listings_read() const { return listings_read_; }
+
   /// Maps the paths that follow into the prefix at `prefix`, forgetting all
   /// that was read for the one before (the drive on which Wine sees the
   /// working directory depends on the prefix).
@@ -94,18 +110,16 @@ class HostPaths {
   /// The names in one directory, as read from it and then as the run
   /// changed them.
   struct Listing {
-    /// A name, and the type its directory entry gave it (DT_REG, ...).
-    struct Name {
-      std::string name;
-      unsigned char type;
-    };
     bool readable = false;  // else names are tried one by one with lstat
     dev_t dev = 0;
     ino_t ino = 0;
-    // Names in ASCII by their lower case, the first listed of each; the
-    // others that differ from it only in case (rare), by name.
-    std::unordered_map<std::string, Name> ascii;
-    std::unordered_map<std::string, unsigned char> ascii_others;
+    // Names in ASCII one after another, each ended by a NUL and followed by
+    // the type its directory entry gave it (DT_REG, ...), and where each
+    // starts, ordered by lower case and, among names alike but for case, as
+    // listed: about 16 bytes a name, where a map of strings took 100.
+    std::string ascii_names;
+    std::vector<uint32_t> ascii;
+    bool sorted = true;  // false while the directory is being read
     // Names beyond ASCII: their types, their listing order, and their keys
     // for matching ignoring case, made when first needed.
     std::unordered_map<std::string, unsigned char> others;
@@ -115,14 +129,28 @@ class HostPaths {
     uint64_t used = 0;   // clock_ when last used
 
     /// What it counts for in the budget of names.
-    size_t Cost() const {
-      return ascii.size() + ascii_others.size() + others.size() + 1;
-    }
+    size_t Cost() const { return ascii.size() + 8 * others.size() + 1; }
     void Add(const std::string& name, unsigned char type);
+    /// Orders the names added since `sorted` was set false.
+    void Sort();
     /// Finds the name that matches `name`, exactly or else ignoring case,
     /// and its type. Returns false when there is none.
     bool Find(const std::string& name, AnsiText* text, std::string* found,
               unsigned char* type);
+  };
+  /// What is left of a listing dropped: a hash of each name in ASCII by
+  /// its lower case, sorted, and whether there were names beyond ASCII.
+  struct Summary {
+    std::vector<uint64_t> keys;
+    bool others = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    uint64_t used = 0;  // clock_ when last used
+
+    void Add(const std::string& name);
+    /// Returns false when no name in the directory matches `name`, in any
+    /// case; true when one may.
+    bool MayHold(const std::string& name) const;
   };
   enum class Found { kExact, kMatch, kNone };
 
@@ -135,11 +163,19 @@ class HostPaths {
   /// Looks `name` up in the directory `dir`; `*match` is the name found.
   Found Look(const std::string& dir, const std::string& name,
              std::string* match, unsigned char* type);
+  /// Looks `name` up in `listing`.
+  Found LookIn(Listing& listing, const std::string& dir,
+               const std::string& name, std::string* match,
+               unsigned char* type);
   /// The listing of `dir`, read now unless it is kept.
   Listing& ListingOf(const std::string& dir);
-  void Drop(std::unordered_map<std::string, Listing>::iterator it);
-  /// Drops listings beyond the budget.
+  /// Drops a listing; `summarize` keeps a summary of it.
+  void Drop(std::unordered_map<std::string, Listing>::iterator it,
+            bool summarize);
+  void DropSummary(std::unordered_map<std::string, Summary>::iterator it);
+  /// Drops listings and summaries beyond their budgets.
   void Trim();
+  void TrimSummaries();
 
   std::string prefix_;
   AnsiText* text_;
@@ -159,12 +195,19 @@ class HostPaths {
   std::deque<std::string> mapped_order_;            // oldest first
   uint64_t generation_ = 0;  // ticks at each change to the names known
 
-  std::unordered_map<std::string, Listing> listings_;  // by directory path
-  // The paths under which each directory (device, inode) is listed.
+  std::unordered_map<std::string, Listing> listings_;   // by directory path
+  std::unordered_map<std::string, Summary> summaries_;  // of those dropped
+  // Directories neither listed nor summarized: the names looked at in each
+  // with an lstat since it was last read, or since the run began.
+  std::unordered_map<std::string, uint32_t> looks_;
+  // The paths under which each directory (device, inode) is listed or
+  // summarized.
   std::multimap<std::pair<dev_t, ino_t>, std::string> by_inode_;
   size_t max_names_;
   size_t names_ = 0;    // in all listings
-  uint64_t clock_ = 0;  // ticks at each use of a listing
+  size_t keys_ = 0;     // in all summaries
+  uint64_t clock_ = 0;  // ticks at each use of a listing or summary
+  size_t listings_read_ = 0;
 };
 
 /// Maps `windows_path` as HostPaths::Map does, reading the disk anew.

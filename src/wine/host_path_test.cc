@@ -3,6 +3,7 @@
 
 #include "wine/host_path.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -329,6 +330,122 @@ TEST_F(HostPathsTest, FoldersInUseAreKeptBeyondTheBudget) {
   EXPECT_EQ(MapIn(&paths, "C:\\a\\A5"), c + "/A/a5");
   paths.Forget();
   EXPECT_EQ(MapIn(&paths, "C:\\a\\A5"), c + "/A/A5");
+}
+
+// A folder not read is looked into name by name: a name spelt as on disk
+// is found by a look at it, and the folder is read only where a name is not
+// there as spelt (it may be there in another case), or once it has been
+// looked into often enough to pay for reading it.
+TEST_F(HostPathsTest, NamesSpeltAsOnDiskAreFoundByALook) {
+  MakeDir("prefix/drive_c/Many");
+  for (int i = 0; i < 20; ++i)
+    Write("prefix/drive_c/Many/m" + std::to_string(i), "");
+  std::string c = prefix_ + "/dosdevices/c:";
+  struct Case {
+    const char* path;
+    std::string host;
+    unsigned char type;
+    size_t read;  // listings read by then
+  } cases[] = {
+      {"C:\\Games\\Data\\file.mix", data_ + "/file.mix", DT_REG, 0},
+      {"C:\\Games", c + "/Games", DT_DIR, 0},
+      {"C:\\Games\\Data\\FILE.MIX", data_ + "/file.mix", DT_REG, 1},
+      {"C:\\Games\\Data\\Sub\\x.mix", data_ + "/Sub/x.mix", DT_UNKNOWN, 1},
+      {"C:\\GAMES\\Data\\file.mix", data_ + "/file.mix", DT_REG, 2},
+  };
+  HostPaths paths(prefix_, &text_.text);
+  for (const Case& t : cases) {
+    std::string host;
+    unsigned char type;
+    ASSERT_TRUE(paths.Map(t.path, &host, &type)) << t.path;
+    EXPECT_EQ(host, t.host) << t.path;
+    EXPECT_EQ(type, t.type) << t.path;
+    EXPECT_EQ(paths.listings_read(), t.read) << t.path;
+  }
+  // Looked into again and again: read once, not for each name.
+  size_t before = paths.listings_read();
+  for (int i = 0; i < 20; ++i) {
+    std::string n = std::to_string(i);
+    EXPECT_EQ(MapIn(&paths, "C:\\Many\\m" + n), c + "/Many/m" + n);
+  }
+  EXPECT_EQ(paths.listings_read(), before + 1);
+}
+
+// Folders used in turn, beyond the budget of names (a texture pack's
+// destinations): each is read once, and what is kept of one dropped still
+// tells that a new name is not there, with no look, and finds the others by
+// a look at each; beyond that, once more at most.
+TEST_F(HostPathsTest, FoldersBeyondTheBudgetAreNotReadForEachFile) {
+  constexpr int kDirs = 24, kFiles = 8;  // more than the 16 always kept
+  for (int d = 0; d < kDirs; ++d) {
+    MakeDir("prefix/drive_c/d" + std::to_string(d));
+    for (int f = 0; f < kFiles; ++f)
+      Write("prefix/drive_c/d" + std::to_string(d) + "/f" + std::to_string(f),
+            "");
+  }
+  std::string c = prefix_ + "/dosdevices/c:";
+  struct Budget {
+    size_t max_names;
+    bool new_names;    // whether names not on disk are looked up too
+    size_t max_reads;  // listings read at most, the drive's root included
+  } budgets[] = {
+      {1000, true, kDirs + 1},    // all kept
+      {100, true, kDirs + 1},     // dropped to summaries
+      {4, false, kDirs * 2 + 1},  // summaries dropped too
+  };
+  for (const Budget& b : budgets) {
+    HostPaths paths(prefix_, &text_.text, b.max_names);
+    for (int f = 0; f < kFiles; ++f) {
+      for (int d = 0; d < kDirs; ++d) {
+        std::string dir = "d" + std::to_string(d), file = std::to_string(f);
+        EXPECT_EQ(MapIn(&paths, "C:\\" + dir + "\\f" + file),
+                  c + "/" + dir + "/f" + file);
+        if (b.new_names) {
+          EXPECT_EQ(MapIn(&paths, "C:\\" + dir + "\\New" + file),
+                    c + "/" + dir + "/New" + file);
+        }
+      }
+    }
+    EXPECT_LE(paths.listings_read(), b.max_reads) << b.max_names;
+  }
+}
+
+// A folder dropped to its summary sees at once the names the run creates
+// in it, and is read again only for a name not there as spelt that may be
+// there in another case.
+TEST_F(HostPathsTest, DroppedFoldersSeeWhatTheRunCreated) {
+  constexpr int kDirs = 24;
+  for (int d = 0; d < kDirs; ++d) {
+    MakeDir("prefix/drive_c/d" + std::to_string(d));
+    Write("prefix/drive_c/d" + std::to_string(d) + "/f0", "");
+  }
+  Write("new.mix", "new");
+  std::string c = prefix_ + "/dosdevices/c:";
+  HostPaths paths(prefix_, &text_.text, 10);
+  HostCopier copier(&paths);
+  // Each read for a name it lacks; the first ones are dropped to summaries
+  // by those read after them.
+  for (int d = 0; d < kDirs; ++d) {
+    std::string dir = "d" + std::to_string(d);
+    EXPECT_EQ(MapIn(&paths, "C:\\" + dir + "\\NEW"), c + "/" + dir + "/NEW");
+  }
+  std::string error;
+  ASSERT_TRUE(copier.Copy(Path("new.mix"), c + "/d0/New", &error)) << error;
+  size_t read = paths.listings_read();
+  struct Case {
+    const char* path;
+    std::string host;
+    size_t read;  // listings read again by then
+  } cases[] = {
+      {"C:\\d0\\NEW", c + "/d0/New", 1},      // created by the run
+      {"C:\\d1\\F0", c + "/d1/f0", 2},        // another case
+      {"C:\\d2\\f0", c + "/d2/f0", 2},        // as spelt: a look
+      {"C:\\d3\\Newer", c + "/d3/Newer", 2},  // nothing like it
+  };
+  for (const Case& t : cases) {
+    EXPECT_EQ(MapIn(&paths, t.path), t.host) << t.path;
+    EXPECT_EQ(paths.listings_read(), read + t.read) << t.path;
+  }
 }
 
 TEST_F(HostPathsTest, ALinkReplacedByAFileIsNoFolderAnyMore) {
