@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "game/install_dir.h"
 #include "list/patch_list.h"
@@ -16,7 +15,7 @@ namespace patcher {
 
 int check_patch(Platform* platform, char* message, size_t message_capacity,
                 char* install_dir, size_t install_dir_capacity,
-                std::vector<std::string>* missing) {
+                const MissingSource& missing) {
   std::unique_ptr<InputFile> file =
       platform->OpenForReading(kListName, nullptr);
   if (!file) return CHECK_MISSING_FILES;
@@ -43,7 +42,7 @@ int check_patch(Platform* platform, char* message, size_t message_capacity,
     std::string error;
     if (!platform->OpenForReading(entry.source, &error)) {
       missing_flag = 1;
-      if (missing) missing->push_back(error);
+      if (missing) missing(error);
     }
     if (entry.dest) platform->PlanCopy(entry.source);
   }
