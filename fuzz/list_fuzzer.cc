@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes as move.txt to a whole patch run, answered Yes, over
-// a platform on which every source exists and every copy succeeds, and
-// checks what both passes made of the list against a plain model of the
-// list's reading rules.
+// a platform on which every copy succeeds and every source exists but those
+// that hold a chosen byte, and checks what both passes made of the list, and
+// what standard error says of the missing sources, against a plain model of
+// the list's reading rules.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -42,11 +43,23 @@ struct Copy {
   std::string source, dest;
 };
 
-/// Every source opens, every copy succeeds; boxes answer Yes.
+/// Whether the source `name` is missing: when it holds the byte `missing`,
+/// unless that is 0 or `name` is the list's.
+bool IsMissing(const std::string& name, char missing) {
+  return missing != 0 && name.find(missing) != std::string::npos &&
+         name != kListName;
+}
+
+/// Every source opens but the missing ones, every copy succeeds; boxes
+/// answer Yes.
 class FuzzPlatform : public Platform {
  public:
-  FuzzPlatform(const std::string& list, size_t chunk, bool error_at_end)
-      : list_(list), chunk_(chunk), error_at_end_(error_at_end) {}
+  FuzzPlatform(const std::string& list, size_t chunk, bool error_at_end,
+               char missing)
+      : list_(list),
+        chunk_(chunk),
+        error_at_end_(error_at_end),
+        missing_(missing) {}
 
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     if (strcmp(subkey, "Software\\Quelvar\\Torvane") != 0) return nullptr;
@@ -59,11 +72,15 @@ class FuzzPlatform : public Platform {
   uint32_t ReadAttributes(const char*) override { return kAttributeArchive; }
   bool WriteAttributes(const char*, uint32_t) override { return true; }
   std::unique_ptr<InputFile> OpenForReading(const char* path,
-                                            std::string*) override {
+                                            std::string* error) override {
     opened_.push_back(path);
     if (strcmp(path, kListName) == 0) {
       return std::unique_ptr<InputFile>(
           new MemoryInputFile(list_, chunk_, error_at_end_));
+    }
+    if (IsMissing(path, missing_)) {
+      if (error) *error = std::string("open(") + path + "): missing";
+      return nullptr;
     }
     return std::unique_ptr<InputFile>(new MemoryInputFile(""));
   }
@@ -82,6 +99,7 @@ class FuzzPlatform : public Platform {
   const std::string& list_;
   size_t chunk_;
   bool error_at_end_;
+  char missing_;
 };
 
 // The model: the list's lines as the C runtime's text mode and fgets() with
@@ -155,12 +173,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider provider(data, size);
   // Options come from the end of the input, so that a plain list is a seed.
   uint8_t options = provider.ConsumeIntegral<uint8_t>();
+  char missing = static_cast<char>(provider.ConsumeIntegral<uint8_t>());
   std::string list = provider.ConsumeRemainingBytesAsString();
   size_t chunk = (options & 0x7f) == 0 ? 4096 : (options & 0x7f);
   bool error_at_end = options & 0x80;
 
-  FuzzPlatform platform(list, chunk, error_at_end);
+  FuzzPlatform platform(list, chunk, error_at_end, missing);
+  // What the run writes to standard error is kept, to be checked below.
+  char* err_text = nullptr;
+  size_t err_size = 0;
+  FILE* saved_stderr = stderr;
+  stderr = open_memstream(&err_text, &err_size);
+  FUZZ_CHECK(stderr != nullptr);
   int status = run_patch(&platform, NullStream());
+  fclose(stderr);
+  stderr = saved_stderr;
+  std::string err(err_text, err_size);
+  free(err_text);
 
   Model model = ReadModel(list);
   // The header is corrupt when the data ended before or while its first
@@ -169,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (corrupt) {
     FUZZ_CHECK(status == -CHECK_LIST_CORRUPT);
     FUZZ_CHECK(platform.copies_.empty());
+    FUZZ_CHECK(err.empty());
     return 0;
   }
   // Header lines, then entries: lines of 3 or more characters. The exe line
@@ -179,9 +209,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The list, each source in turn, the list again for the copy pass.
   std::vector<std::string> opened = {kListName};
+  std::vector<std::string> planned;
+  size_t missing_count = 0;
+  std::string missing_lines;  // the first 100 missing sources, in order
   for (const std::string& line : entries) {
-    opened.push_back(line.substr(0, line.find(',')));
+    size_t comma = line.find(',');
+    opened.push_back(line.substr(0, comma));
+    if (comma != std::string::npos) planned.push_back(opened.back());
+    if (IsMissing(opened.back(), missing) && ++missing_count <= 100)
+      missing_lines += "patcher: open(" + opened.back() + "): missing\n";
   }
+  // Missing sources: each named on standard error, the first 100 of them,
+  // and the rest counted; every source tried and every copy planned all the
+  // same; one error box; nothing copied.
+  if (missing_count) {
+    if (missing_count > 100) {
+      size_t more = missing_count - 100;
+      missing_lines += "patcher: " + std::to_string(more) + " more source" +
+                       (more == 1 ? "" : "s") + " cannot be opened\n";
+    }
+    FUZZ_CHECK(err == missing_lines);
+    FUZZ_CHECK(status == -CHECK_MISSING_FILES);
+    FUZZ_CHECK(platform.opened_ == opened);
+    FUZZ_CHECK(platform.planned_ == planned);
+    FUZZ_CHECK(platform.boxes_.size() == 1);
+    FUZZ_CHECK(platform.boxes_[0] ==
+               "Error|Verification failed.  Missing required patching files.");
+    FUZZ_CHECK(platform.copies_.empty());
+    return 0;
+  }
+  FUZZ_CHECK(err.empty());
   opened.push_back(kListName);
   FUZZ_CHECK(platform.opened_ == opened);
 

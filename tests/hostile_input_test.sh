@@ -62,6 +62,24 @@ echo a >"$work/patch/a"
 run
 expect_refused "long line in pieces" 254 "$missing"
 
+# Sources that do not open are named on standard error as the check finds
+# them, in list order, the first 100 of them; one line counts the rest, and
+# the box comes last.
+for n in 1 100 101 250; do
+  fresh
+  before=$(snapshot)
+  { printf 'Apply?\n\ngame.dat,game.dat\n'; seq -f 'gone%g' "$n"; } >"$work/patch/move.txt"
+  run
+  expect_refused "$n missing" 254 "$missing"
+  expected=$(seq -f "patcher: open($work/patch/gone%g): No such file or directory" \
+    "$((n < 100 ? n : 100))")
+  more=$((n - 100)) s=s
+  ((more != 1)) || s=
+  ((more < 1)) || expected+=$'\n'"patcher: $more more source$s cannot be opened"
+  check "$n missing: standard error" "$expected
+${missing/: /$'\n'}" "$err"
+done
+
 # Binary junk without a Ctrl-Z: lines of random bytes name no files.
 fresh
 before=$(snapshot)

@@ -6,6 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(PATCHER_WERROR=1 "$root/bench/run.sh" --quick)
+echo "ci_bench: the figures below are for information: a target missed here is"
+echo "ci_bench: no failure (bench/run.sh on a quiet machine is what tells)"
 echo "$out"
 for figure in "16 MiB .* ratio " "512 KiB.* ratio " "4 KiB.* ratio " \
   "mis-cased .* ratio to exact case" "peak RSS: patcher [0-9.]* MiB" \
@@ -18,3 +20,4 @@ for figure in "16 MiB .* ratio " "512 KiB.* ratio " "4 KiB.* ratio " \
     exit 1
   fi
 done
+echo "ci_bench: passed: the benchmark builds, its runs succeed and copy the right files"

@@ -128,12 +128,12 @@ if ! command -v apt-get >/dev/null; then
   report "${lacking[@]}"
   exit 1
 fi
-echo "installing: ${lacking[*]}"
+echo "install_deps: installing ${lacking[*]} with apt-get; it says what it fetches and sets up"
 sudo=""
 [ "$(id -u)" = 0 ] || sudo=sudo
-$sudo apt-get update -qq </dev/null
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-  --no-install-recommends "${lacking[@]}" </dev/null >/dev/null
+$sudo apt-get update -q </dev/null
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+  --no-install-recommends "${lacking[@]}" </dev/null
 mapfile -t lacking < <(missing)
 if [ ${#lacking[@]} -gt 0 ]; then
   echo "install_deps: installed, yet still missing:" >&2

@@ -18,6 +18,10 @@ game="$scratch/prefix/drive_c/Games/Torvane 2000"
 chmod 0444 "$game/Data/maps.mix"  # a read-only file the patch replaces
 cp -a "$game" "$scratch/before"
 
+echo "The example patch (examples/patch/move.txt) replaces three files of the"
+echo "game in a copy of the example prefix; Yes is answered. Data/maps.mix is made"
+echo "read-only first, as a disc install has it."
+echo
 echo "\$ cd examples/patch && echo y | WINEPREFIX=<scratch prefix> patcher"
 status=0
 (cd "$root/examples/patch" && echo y | WINEPREFIX="$scratch/prefix" "$patcher") || status=$?
@@ -32,4 +36,11 @@ echo "What changed in C:\\Games\\Torvane 2000:"
       "$(stat -c %a "$old")" "$(stat -c %a "$new")"
   fi
 done
+if [ "$status" = 0 ]; then
+  echo
+  echo "The list names DATA\\maps.mix and Data\\Sounds.mix: both went into the game's"
+  echo "one folder Data, to its files maps.mix and sounds.mix, as names are matched"
+  echo "ignoring case (as Windows does). The read-only maps.mix was made writable"
+  echo "and replaced."
+fi
 exit "$status"

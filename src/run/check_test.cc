@@ -31,8 +31,12 @@ class CheckTest : public testing::Test {
     strcpy(message_, "stale");
     strcpy(dir_, "stale");
     missing_.clear();
-    return check_patch(&platform_, message_, sizeof message_, dir_,
-                       sizeof dir_, &missing_);
+    return check_patch(
+        &platform_, message_, sizeof message_, dir_, sizeof dir_,
+        [this](const std::string& error) {
+          // Told before the next source is tried.
+          missing_.push_back(error + " after " + platform_.opened_.back());
+        });
   }
   FakePlatform platform_;
   std::vector<std::string> missing_;
@@ -135,8 +139,8 @@ TEST_F(CheckTest, EverySourceIsTriedBeforeMissingFilesIsReported) {
   EXPECT_EQ(12u, platform_.opened_.size());
   EXPECT_EQ("nocomma", platform_.opened_.back());
   // Each missing source is named, in list order, as the platform tells it.
-  EXPECT_EQ(std::vector<std::string>(
-                {"open(f3): not found", "open(f7): not found"}),
+  EXPECT_EQ(std::vector<std::string>({"open(f3): not found after f3",
+                                      "open(f7): not found after f7"}),
             missing_);
 
   platform_.files_["f3"] = platform_.files_["f7"] = "x";

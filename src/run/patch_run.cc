@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "list/patch_list.h"
 #include "run/check.h"
@@ -23,6 +22,11 @@ const char kCopyErrorPrefix[] = "Could not copy file: ";
 /// How many entries the copy pass reads ahead of the one it copies: as many
 /// as the Linux platform writes ahead in one batch.
 constexpr size_t kEntriesAhead = 256;
+
+/// How many sources that do not open are named on standard error, one line
+/// each; one more line counts the rest. A list of millions of missing names
+/// would otherwise bury the first ones, which are the ones to fix.
+constexpr unsigned long long kMissingNamed = 100;
 
 /// An entry read ahead of the one being copied: its source, and its
 /// destination path when the line names a destination.
@@ -133,13 +137,20 @@ int run_patch(Platform* platform, FILE* out) {
 
   char message[kLineCapacity];
   char install_dir[kLineCapacity];
-  // "Which file is missing?" is answered on standard error; the box's text
-  // stays as it is.
-  std::vector<std::string> missing;
-  int result = check_patch(platform, message, sizeof message, install_dir,
-                           sizeof install_dir, &missing);
-  for (const std::string& error : missing)
-    fprintf(stderr, "patcher: %s\n", error.c_str());
+  // "Which file is missing?" is answered on standard error, as the check
+  // finds them; the box's text stays as it is.
+  unsigned long long missing = 0;
+  int result =
+      check_patch(platform, message, sizeof message, install_dir,
+                  sizeof install_dir, [&missing](const std::string& error) {
+                    if (++missing <= kMissingNamed)
+                      fprintf(stderr, "patcher: %s\n", error.c_str());
+                  });
+  if (missing > kMissingNamed) {
+    unsigned long long more = missing - kMissingNamed;
+    fprintf(stderr, "patcher: %llu more source%s cannot be opened\n", more,
+            more == 1 ? "" : "s");
+  }
   if (result != CHECK_OK) {
     platform->ShowBox(check_error_text(result), "Error", kBoxOk);
     return -result;
