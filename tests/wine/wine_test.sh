@@ -293,7 +293,7 @@ $(progress "$game_dir" game.dat game.dat maps.mix 'Data\maps.mix' \
 reset_games
 run_windows held_briefly held yes,ok --hold 'C:\Games\Torvane 2000\Data\maps.mix' \
   --ready "$(winpath "$work/ready")" --release-after 1 \
-  --release-when 'C:\Games\Torvane 2000\Data\*.tmp'
+  --release-when 'C:\Games\Torvane 2000\Data\.maps.mix.patcher-*'
 check_windows held_briefly 0 "$held_console" \
   "Warning|YESNO|msg|2
 released|while waited for
