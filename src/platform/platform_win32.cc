@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -99,6 +100,15 @@ class Win32InputFile : public InputFile {
 
 class Win32Platform : public Platform {
  public:
+  Win32Platform() {
+    // Where standard output is a console or a device (NUL), the C runtime
+    // leaves it unbuffered and writes it one character at a time, a
+    // WriteFile each: 100 copies of 512 KiB took 6.2 s under Wine with their
+    // lines so, 1.2 s without. The run flushes after each line: with a
+    // buffer, that is one WriteFile per line.
+    setvbuf(stdout, nullptr, _IOFBF, 4096);
+  }
+
   std::unique_ptr<RegistryKey> OpenKey(const char* subkey) override {
     // A 32-bit game's installer writes its keys in the 32-bit view; this
     // program may be 64-bit, so ask for that view rather than spelling out
