@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32_flusher.h"
 #include "platform/win32_temporary.h"
 
 namespace patcher {
@@ -36,8 +37,8 @@ constexpr ULONG kFlushFileDataOnly = 0x1;
 // the others cannot be set.
 constexpr DWORD kCopiedAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
-    FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 struct IoStatus {
   union {
@@ -127,13 +128,15 @@ struct Win32Copier::Pending {
   std::string temp;   // while the temporary has that name
   UniqueHandle file;  // the temporary
   bool written = false;
-  bool flushed = false;
-  DWORD flush_error = 0;
+  FlushJob flush;                   // of the data written ahead
+  Win32Flusher* flusher = nullptr;  // that has it
+  bool durable = false;             // on disk, the device flushed since
 
   ~Pending() { DropTemporary(); }
 
   /// Closes and removes the temporary, if it has one.
   void DropTemporary() {
+    if (flusher != nullptr) flusher->Wait(&flush);
     file.reset();
     if (!temp.empty()) RemoveTemporary(temp);
     temp.clear();
@@ -142,8 +145,7 @@ struct Win32Copier::Pending {
   /// Tells whether the source is still the file whose data was written.
   bool SourceIsCurrent() const {
     WIN32_FILE_ATTRIBUTE_DATA now;
-    return GetFileAttributesExA(source.c_str(), GetFileExInfoStandard,
-                                &now) &&
+    return GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &now) &&
            now.dwFileAttributes == attributes &&
            ((static_cast<uint64_t>(now.nFileSizeHigh) << 32) |
             now.nFileSizeLow) == size &&
@@ -151,7 +153,7 @@ struct Win32Copier::Pending {
   }
 };
 
-Win32Copier::Win32Copier() {
+Win32Copier::Win32Copier() : flusher_(FlushWrittenAhead, this) {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   if (ntdll != nullptr) {
     flush_ex_ = reinterpret_cast<FlushEx>(reinterpret_cast<void (*)()>(
@@ -159,7 +161,22 @@ Win32Copier::Win32Copier() {
   }
 }
 
-Win32Copier::~Win32Copier() = default;
+DWORD Win32Copier::FlushWrittenAhead(HANDLE file, void* self) {
+  // Where Windows can write a file's data out without flushing the
+  // device's cache, each file is written out so, and the cache is flushed
+  // once for many of them (FlushUpTo), as Git for Windows does for its
+  // batches: one round trip to the medium per batch rather than per file.
+  // Where it cannot, each file gets a FlushFileBuffers of its own.
+  FlushEx flush_ex = static_cast<Win32Copier*>(self)->flush_ex_;
+  IoStatus io = {};
+  if (flush_ex != nullptr &&
+      flush_ex(file, kFlushFileDataOnly, nullptr, 0, &io) >= 0)
+    return 0;
+  return FlushFileBuffers(file) ? 0 : GetLastError();
+}
+
+// The temporaries not used go before the flusher that may still hold them.
+Win32Copier::~Win32Copier() { pending_.clear(); }
 
 void Win32Copier::Announce(const std::string& source, const std::string& dest) {
   auto pending = std::make_unique<Pending>();
@@ -230,6 +247,9 @@ void Win32Copier::WriteAhead() {
     }
     room->second -= pending->size;
     pending->written = true;
+    pending->flush.file = pending->file.get();
+    pending->flusher = &flusher_;
+    flusher_.Queue(&pending->flush);
     pending_bytes_ += pending->size;
     ++written_count_;
   }
@@ -248,8 +268,8 @@ Win32Copier::Made Win32Copier::WriteTemporary(Pending* pending,
     BY_HANDLE_FILE_INFORMATION info;
     if (!pending->in.valid() ||
         !GetFileInformationByHandle(pending->in.get(), &info)) {
-      *error = WindowsError("CreateFileA(" + pending->source + ")",
-                            GetLastError());
+      *error =
+          WindowsError("CreateFileA(" + pending->source + ")", GetLastError());
       return Made::kFailed;
     }
     pending->size =
@@ -267,10 +287,10 @@ Win32Copier::Made Win32Copier::WriteTemporary(Pending* pending,
   DWORD create_error = 0;
   for (int tries = 0; tries < 16 && !pending->file.valid(); ++tries) {
     std::string temp = folder + WindowsTemporaryName(name, RandomNumber());
-    pending->file = UniqueHandle(
-        CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_HIDDEN, nullptr));
+    pending->file =
+        UniqueHandle(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     create_error = pending->file.valid() ? 0 : GetLastError();
     if (pending->file.valid()) {
       pending->temp = temp;
@@ -294,7 +314,8 @@ Win32Copier::Made Win32Copier::WriteTemporary(Pending* pending,
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(in.get(), buffer_.data(), kBufferBytes, &got, nullptr)) {
-      *error = WindowsError("ReadFile(" + pending->source + ")", GetLastError());
+      *error =
+          WindowsError("ReadFile(" + pending->source + ")", GetLastError());
       return Made::kFailed;  // ~Pending removes the temporary
     }
     if (got == 0) break;
@@ -322,40 +343,23 @@ Win32Copier::Made Win32Copier::WriteTemporary(Pending* pending,
   return Made::kDone;
 }
 
-void Win32Copier::FlushBatch(Pending* first) {
-  std::vector<Pending*> batch = {first};
+void Win32Copier::FlushUpTo(Pending* first) {
+  // The data of the files written ahead before it on its volume has been
+  // written out: one full flush of `first` puts all of it on the medium.
+  DWORD volume = first->folder ? first->folder->volume : 0;
+  std::vector<Pending*> covered = {first};
   for (const std::unique_ptr<Pending>& pending : pending_) {
-    if (pending->written && !pending->flushed) batch.push_back(pending.get());
+    if (!pending->written || pending->durable ||
+        (pending->folder ? pending->folder->volume : 0) != volume)
+      continue;
+    flusher_.Wait(&pending->flush);
+    if (pending->flush.error == 0) covered.push_back(pending.get());
   }
-  // Where Windows can write a file's data out without flushing the
-  // device's cache, each file is written out so and the cache is flushed
-  // once per volume, as Git for Windows does for its batches: one round
-  // trip to the medium per batch rather than per file. Where that full
-  // flush fails, each file is flushed on its own, which tells which one
-  // could not be written.
-  std::map<DWORD, Pending*> volumes;  // one file of each volume
-  for (Pending* pending : batch) {
-    IoStatus io = {};
-    DWORD volume = pending->folder ? pending->folder->volume : 0;
-    if (flush_ex_ != nullptr &&
-        flush_ex_(pending->file.get(), kFlushFileDataOnly, nullptr, 0, &io) >=
-            0) {
-      volumes.emplace(volume, pending);
-    } else if (!FlushFileBuffers(pending->file.get())) {
-      pending->flush_error = GetLastError();
-    }
-    pending->flushed = true;
+  if (!FlushFileBuffers(first->file.get())) {
+    first->flush.error = GetLastError();
+    return;
   }
-  for (const auto& [volume, one] : volumes) {
-    if (FlushFileBuffers(one->file.get())) continue;
-    for (Pending* pending : batch) {
-      DWORD its = pending->folder ? pending->folder->volume : 0;
-      if (its == volume && pending->flush_error == 0 &&
-          !FlushFileBuffers(pending->file.get()))
-        pending->flush_error = GetLastError();
-    }
-  }
-  room_.clear();
+  for (Pending* pending : covered) pending->durable = true;
 }
 
 bool Win32Copier::Copy(const std::string& source, const std::string& dest,
@@ -397,9 +401,13 @@ bool Win32Copier::CopyOne(Pending* first, const std::string& source,
 
   Pending fresh;
   Pending* copy = first;
+  DWORD flush_error = 0;
   if (first && first->written && first->source == source &&
       first->dest == dest && first->SourceIsCurrent()) {
-    if (!first->flushed) FlushBatch(first);
+    flusher_.Wait(&first->flush);
+    if (first->flush.error == 0 && flush_ex_ != nullptr && !first->durable)
+      FlushUpTo(first);
+    flush_error = first->flush.error;
   } else {
     fresh.source = source;
     fresh.dest = dest;
@@ -421,14 +429,13 @@ bool Win32Copier::CopyOne(Pending* first, const std::string& source,
       }
       return true;
     }
-    if (!FlushFileBuffers(fresh.file.get())) fresh.flush_error = GetLastError();
+    if (!FlushFileBuffers(fresh.file.get())) flush_error = GetLastError();
     copy = &fresh;
   }
   // The data reaches the disk before the rename makes it the destination:
   // after a crash the destination is the old file or the whole new one.
-  if (copy->flush_error != 0) {
-    *error = WindowsError("FlushFileBuffers(" + copy->temp + ")",
-                          copy->flush_error);
+  if (flush_error != 0) {
+    *error = WindowsError("FlushFileBuffers(" + copy->temp + ")", flush_error);
     return false;
   }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/win32_error.h"
+#include "platform/win32_flusher.h"
 #include "platform/win32_folders.h"
 
 namespace patcher {
@@ -24,11 +25,12 @@ namespace patcher {
 /// with CREATE_NEW, hidden), written and flushed through the one handle it
 /// was made with, gets the source's attributes and last-write time, and
 /// only then is renamed over the destination. The data of up to 256 copies
-/// announced ahead (64 MiB) is written early; when the first of them is
-/// made, the whole batch is put on disk: each file written out without a
-/// flush of the device's cache where Windows offers that
-/// (NtFlushBuffersFileEx with FLUSH_FLAGS_FILE_DATA_ONLY), then one full
-/// flush per volume; where it does not, one FlushFileBuffers per file. The
+/// announced ahead (64 MiB) is written early and flushed on a thread of its
+/// own (Win32Flusher) while the next ones are written: each file written out
+/// without a flush of the device's cache where Windows offers that
+/// (NtFlushBuffersFileEx with FLUSH_FLAGS_FILE_DATA_ONLY), then, when the
+/// first of them is made, one full flush for all those written out on its
+/// volume; where it does not, one FlushFileBuffers per file. The
 /// renames do not wait for the disk: after the last announced copy one flush
 /// per volume puts them on disk. Where no temporary fits beside the
 /// destination (MAX_PATH, a folder that refuses new files), the copy is a
@@ -70,8 +72,12 @@ class Win32Copier {
   /// Makes the temporary of `pending` with its source's data, attributes
   /// and time. kNoTemporary when none fits beside the destination.
   Made WriteTemporary(Pending* pending, std::string* error);
-  /// Puts on disk `first` and every file written ahead and not yet flushed.
-  void FlushBatch(Pending* first);
+  /// Flushes a file written ahead on the flusher's thread; `self` is the
+  /// copier.
+  static DWORD FlushWrittenAhead(HANDLE file, void* self);
+  /// Flushes the device's cache through `first`, whose data is written out:
+  /// that puts it on disk, and the files of its volume written out before.
+  void FlushUpTo(Pending* first);
   /// Makes one copy, with the temporary of `first` where it is usable.
   bool CopyOne(Pending* first, const std::string& source,
                const std::string& dest, DWORD attributes, std::string* error);
@@ -82,7 +88,7 @@ class Win32Copier {
   Win32Folders folders_;
   std::deque<std::unique_ptr<Pending>> pending_;  // announced, not yet made
   size_t tried_ = 0;  // those before it have been tried for writing ahead
-  size_t written_count_ = 0;   // of those, written ahead
+  size_t written_count_ = 0;    // of those, written ahead
   uint64_t pending_bytes_ = 0;  // their data
   // Bytes free on each volume when last looked at, less what was written
   // ahead since; looked at again after each flush.
@@ -94,6 +100,8 @@ class Win32Copier {
   // NtFlushBuffersFileEx, where ntdll has it (Windows 8 and later).
   using FlushEx = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, void*);
   FlushEx flush_ex_ = nullptr;
+  // Last: done with the files written ahead before they are closed.
+  Win32Flusher flusher_;
 };
 
 }  // namespace patcher

@@ -50,8 +50,8 @@ const Win32Folder* Win32Folders::Claim(const std::string& path) {
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
       return nullptr;
   }
-  uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-                   info.nFileIndexLow;
+  uint64_t index =
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   std::unique_ptr<Win32Folder>& folder =
       by_id_[{info.dwVolumeSerialNumber, index}];
   if (folder) return by_path_[path] = folder.get();
@@ -60,9 +60,9 @@ const Win32Folder* Win32Folders::Claim(const std::string& path) {
   by_path_[path] = folder.get();
 
   // Where the lock cannot be made, the run goes on without it.
-  UniqueHandle lock(CreateMutexA(
-      nullptr, FALSE,
-      FolderLockName(info.dwVolumeSerialNumber, index).c_str()));
+  UniqueHandle lock(
+      CreateMutexA(nullptr, FALSE,
+                   FolderLockName(info.dwVolumeSerialNumber, index).c_str()));
   if (lock.valid()) {
     DWORD waited = WaitForSingleObject(lock.get(), 0);
     if (waited == WAIT_TIMEOUT && locks_held_ == 0) {
@@ -104,7 +104,8 @@ void Win32Folders::Sweep(const std::string& path) {
     DWORD error = file.valid() ? 0 : GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_FILE_NOT_FOUND)
       continue;
-    const char* call = error != 0 ? "CreateFileA" : "SetFileInformationByHandle";
+    const char* call =
+        error != 0 ? "CreateFileA" : "SetFileInformationByHandle";
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     FILE_DISPOSITION_INFO disposition = {};

@@ -11,6 +11,9 @@
 //              [--release-after N --release-when DIR\PATTERN]]
 //              [--clock FILE]
 //
+// An answer `auto` is Yes to a Yes/No box and OK to an OK box, for boxes
+// of several programs whose order is not known.
+//
 // Each box is one line of --log:  caption|buttons|text|lines
 // where buttons is OK or YESNO, text has \\ \n \r \t escaped, and lines is
 // the number of line feeds --stdout held when the box appeared (so a test
@@ -217,7 +220,8 @@ int main(int argc, char** argv) {
   }
 
   FILE* clock_file = nullptr;
-  if (!options.clock.empty()) clock_file = std::fopen(options.clock.c_str(), "wb");
+  if (!options.clock.empty())
+    clock_file = std::fopen(options.clock.c_str(), "wb");
   DWORD start = GetTickCount();
   auto timed_out = [&] { return GetTickCount() - start > options.timeout_ms; };
   int status = 0;
@@ -234,7 +238,8 @@ int main(int argc, char** argv) {
       Sleep(20);
       continue;
     }
-    if (clock_file) std::fprintf(clock_file, "%zu seen %.6f\n", answered + 1, Now());
+    if (clock_file)
+      std::fprintf(clock_file, "%zu seen %.6f\n", answered + 1, Now());
     // Let the box finish setting up before reading it.
     Sleep(50);
     int lines =
@@ -251,6 +256,7 @@ int main(int argc, char** argv) {
     std::string answer = answered < options.answers.size()
                              ? options.answers[answered]
                              : (yes_no ? "no" : "ok");
+    if (answer == "auto") answer = yes_no ? "yes" : "ok";
     int id = answer == "yes" ? IDYES : answer == "no" ? IDNO : IDOK;
     HWND button = GetDlgItem(box, id);
     if (button == nullptr || !IsWindowVisible(button)) {
@@ -264,7 +270,8 @@ int main(int argc, char** argv) {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
     ++answered;
-    if (clock_file) std::fprintf(clock_file, "%zu answered %.6f\n", answered, Now());
+    if (clock_file)
+      std::fprintf(clock_file, "%zu answered %.6f\n", answered, Now());
     while (IsWindow(box) && !timed_out()) Sleep(10);
 
     if (held != INVALID_HANDLE_VALUE && options.release_after > 0 &&
