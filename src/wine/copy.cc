@@ -26,6 +26,7 @@
 
 #include "posix/files.h"
 #include "posix/unix_error.h"
+#include "text/temporary_name.h"
 #include "wine/host_file.h"
 #include "wine/host_path.h"
 
@@ -35,33 +36,16 @@ namespace {
 
 bool g_unnamed_temporaries = true;
 
-// Temporaries are `.<name>` + kTemporaryTag + kRandomChars characters, so
-// that a later run can tell them from anything else in the folder.
-constexpr char kTemporaryTag[] = ".patcher-";
-constexpr size_t kTagLength = sizeof kTemporaryTag - 1;
-constexpr size_t kRandomChars = 6;
-
-bool IsAsciiAlnum(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-         (c >= 'a' && c <= 'z');
-}
-
 /// Returns a temporary's name for a file beside `name`, different at each
 /// call; IsTemporaryName knows it.
 std::string TempName(const std::string& name) {
-  static const char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static uint64_t counter = 0;
   static const pid_t pid = getpid();  // a system call each time otherwise
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t x = (static_cast<uint64_t>(now.tv_nsec) ^
-                (static_cast<uint64_t>(pid) << 32)) +
-               ++counter * 0x9E3779B97F4A7C15ull;
-  // 1 + 200 + 9 + 6 characters: within the 255 a name may have.
-  std::string temp = "." + name.substr(0, 200) + kTemporaryTag;
-  for (size_t i = 0; i < kRandomChars; ++i, x /= 62) temp += kChars[x % 62];
-  return temp;
+  return TemporaryName(name, (static_cast<uint64_t>(now.tv_nsec) ^
+                              (static_cast<uint64_t>(pid) << 32)) +
+                                 ++counter * 0x9E3779B97F4A7C15ull);
 }
 
 /// Tells whether an unnamed file can be given a name: linkat() reaches it
@@ -163,14 +147,6 @@ bool KeepsWhatItWas(const struct stat& got, const struct stat& old,
   const mode_t mode = got.st_mode & 0777;
   return got.st_uid == old.st_uid && got.st_gid == old.st_gid &&
          (mode == wanted || (mode_refused && mode == (old.st_mode & 0777)));
-}
-
-bool IsTemporaryName(const std::string& name) {
-  if (name.size() < 2 + kTagLength + kRandomChars || name[0] != '.')
-    return false;
-  size_t tag = name.size() - kRandomChars - kTagLength;
-  if (name.compare(tag, kTagLength, kTemporaryTag) != 0) return false;
-  return std::all_of(name.end() - kRandomChars, name.end(), IsAsciiAlnum);
 }
 
 void RemoveLeftovers(int dir_fd, const std::string& dir,

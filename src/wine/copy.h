@@ -78,10 +78,6 @@ bool WritesInPlace(const struct stat& old);
 bool KeepsWhatItWas(const struct stat& got, const struct stat& old,
                     mode_t wanted, bool mode_refused);
 
-/// Tells whether `name` is one that this program gives its temporaries,
-/// `.<name>.patcher-XXXXXX` (six letters or digits).
-bool IsTemporaryName(const std::string& name);
-
 /// Removes the temporaries of this program that an interrupted run left in
 /// the directory `dir`, open as `dir_fd`: regular files named as
 /// IsTemporaryName says. Appends to `*notes` one line for each, saying what

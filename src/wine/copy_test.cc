@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "text/temporary_name.h"
 
 namespace patcher {
 namespace {
@@ -409,25 +410,6 @@ TEST(KeepsWhatItWasTest, OwnerGroupAndBitsAsTheOldFile) {
   struct stat mount = {};
   mount.st_mode = S_IFREG | 0777;
   EXPECT_TRUE(KeepsWhatItWas(mount, mount, 0777, false));
-}
-
-TEST(IsTemporaryNameTest, OnlyOurOwnNaming) {
-  const std::pair<const char*, bool> cases[] = {
-      {".maps.mix.patcher-Ab12Cd", true},
-      {".x.patcher-000000", true},
-      {".a.b.patcher-zzzzzz", true},
-      {"maps.mix.patcher-Ab12Cd", false},  // not hidden
-      {".patcher-Ab12Cd", false},          // no name before it
-      {"..patcher-Ab12Cd", false},
-      {".maps.mix.patcher-Ab12C", false},    // five
-      {".maps.mix.patcher-Ab12Cde", false},  // seven
-      {".maps.mix.patcher-Ab12C-", false},
-      {".maps.mix.patcher_Ab12Cd", false},
-      {".maps.mix.Ab12Cd", false},  // another program's
-      {".maps.mix", false},
-  };
-  for (const auto& [name, ours] : cases)
-    EXPECT_EQ(IsTemporaryName(name), ours) << name;
 }
 
 class LeftoversTest : public testing::Test, public ScratchDir {};

@@ -9,6 +9,10 @@
 //   box_driver --log FILE --stop FILE [--answers yes,no,ok,...]
 //              [--stdout FILE] [--hold FILE [--ready FILE]
 //              [--release-after N --release-when DIR\PATTERN]]
+//              [--clock FILE]
+//
+// An answer `auto` is Yes to a Yes/No box and OK to an OK box, for boxes
+// of several programs whose order is not known.
 //
 // Each box is one line of --log:  caption|buttons|text|lines
 // where buttons is OK or YESNO, text has \\ \n \r \t escaped, and lines is
@@ -20,6 +24,10 @@
 // closed when the driver stops, or with --release-after N once box N has been
 // answered and a file matching --release-when exists (the copy's temporary,
 // showing that the program is waiting for the file) plus a short pause.
+//
+// --clock writes one line `N seen|answered SECONDS` when box N is found and
+// when it is answered, so that a benchmark can time what a program does
+// between two boxes.
 //
 // Exit status: 0, or 1 when a box could not be answered or the arguments are
 // wrong. Never waits longer than --timeout seconds (default 60) in all.
@@ -50,7 +58,17 @@ struct Options {
   int release_after = 0;
   std::string release_when;
   DWORD timeout_ms = 60000;
+  std::string clock;
 };
+
+/// Seconds since an arbitrary start, for --clock.
+double Now() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -161,6 +179,8 @@ bool Parse(int argc, char** argv, Options* options) {
       options->release_after = std::atoi(value.c_str());
     } else if (flag == "--release-when") {
       options->release_when = value;
+    } else if (flag == "--clock") {
+      options->clock = value;
     } else if (flag == "--timeout") {
       options->timeout_ms = static_cast<DWORD>(std::atoi(value.c_str())) * 1000;
     } else {
@@ -199,6 +219,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  FILE* clock_file = nullptr;
+  if (!options.clock.empty())
+    clock_file = std::fopen(options.clock.c_str(), "wb");
   DWORD start = GetTickCount();
   auto timed_out = [&] { return GetTickCount() - start > options.timeout_ms; };
   int status = 0;
@@ -215,6 +238,8 @@ int main(int argc, char** argv) {
       Sleep(20);
       continue;
     }
+    if (clock_file)
+      std::fprintf(clock_file, "%zu seen %.6f\n", answered + 1, Now());
     // Let the box finish setting up before reading it.
     Sleep(50);
     int lines =
@@ -231,6 +256,7 @@ int main(int argc, char** argv) {
     std::string answer = answered < options.answers.size()
                              ? options.answers[answered]
                              : (yes_no ? "no" : "ok");
+    if (answer == "auto") answer = yes_no ? "yes" : "ok";
     int id = answer == "yes" ? IDYES : answer == "no" ? IDNO : IDOK;
     HWND button = GetDlgItem(box, id);
     if (button == nullptr || !IsWindowVisible(button)) {
@@ -244,6 +270,8 @@ int main(int argc, char** argv) {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
     ++answered;
+    if (clock_file)
+      std::fprintf(clock_file, "%zu answered %.6f\n", answered, Now());
     while (IsWindow(box) && !timed_out()) Sleep(10);
 
     if (held != INVALID_HANDLE_VALUE && options.release_after > 0 &&
@@ -263,5 +291,6 @@ int main(int argc, char** argv) {
   }
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   std::fclose(log);
+  if (clock_file) std::fclose(clock_file);
   return status;
 }

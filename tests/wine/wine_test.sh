@@ -293,7 +293,7 @@ $(progress "$game_dir" game.dat game.dat maps.mix 'Data\maps.mix' \
 reset_games
 run_windows held_briefly held yes,ok --hold 'C:\Games\Torvane 2000\Data\maps.mix' \
   --ready "$(winpath "$work/ready")" --release-after 1 \
-  --release-when 'C:\Games\Torvane 2000\Data\*.tmp'
+  --release-when 'C:\Games\Torvane 2000\Data\.maps.mix.patcher-*'
 check_windows held_briefly 0 "$held_console" \
   "Warning|YESNO|msg|2
 released|while waited for
@@ -349,6 +349,122 @@ check_windows no_install_dir 255 "$banner" \
 flush_registry
 run_native app_path app_path $'y\n'
 run_native no_install_dir no_install_dir ""
+
+# --- Many files in three folders of the game (found through its application
+# path now), each old and new file of its own data: a run killed by
+# `wineserver -k` at several moments leaves each destination whole old or
+# whole new, and the next run removes the temporaries it left and finishes;
+# and a second run started while the first copies waits for it and
+# finishes too.
+many="$patches/many" many_old="$work/many_old" many_count=300
+mkdir -p "$many/files"
+crlf msg TORVANE2000.EXE >"$many/move.txt"
+for i in $(seq 1000 $((999 + many_count))); do
+  rel="D$((i % 3))/f$i.dat"
+  mkdir -p "$many/files/${rel%/*}" "$many_old/${rel%/*}"
+  head -c 65536 /dev/urandom >"$many/files/$rel"
+  head -c 65536 /dev/urandom >"$many_old/$rel"
+  crlf "files\\${rel//\//\\},Many\\${rel//\//\\}" >>"$many/move.txt"
+done
+sums() { (cd "$1" && md5sum D*/f*.dat); }
+sums "$many_old" >"$work/many_old.sums"
+sums "$many/files" >"$work/many_new.sums"
+reset_many() { rm -rf "$ap_game/Many" && cp -a "$many_old" "$ap_game/Many"; }
+# many_state: "OLD NEW TORN" files of the game's Many folder, and the
+# temporaries in it.
+many_state() {
+  sums "$ap_game/Many" | awk -v old="$work/many_old.sums" -v new="$work/many_new.sums" '
+    BEGIN { while ((getline l < old) > 0) { split(l, f, " "); o[f[2]] = f[1] }
+            while ((getline l < new) > 0) { split(l, f, " "); n[f[2]] = f[1] } }
+    { if ($1 == o[$2]) a++; else if ($1 == n[$2]) b++; else c++ }
+    END { printf "%d %d %d", a, b, c }'
+  echo " $(find "$ap_game/Many" -name '.*.patcher-*' | wc -l)"
+}
+# start_many NAME ANSWERS [PATCH]: patcher.exe on the many patch (or PATCH)
+# in the background (its pid in many_pid), with box_driver answering
+# (driver_pid).
+start_many() {
+  local r="$work/$1.win"
+  mkdir -p "$r"
+  rm -f "$work/stop"
+  wine64 "$driver" --log "$(winpath "$r/boxes")" --stop "$(winpath "$work/stop")" \
+    --answers "$2" --stdout "$(winpath "$r/out")" >"$r/driver.err" 2>&1 &
+  driver_pid=$!
+  (cd "${3:-$many}" && exec timeout 120 wine64 "$exe" >"$r/out" 2>"$r/err") &
+  many_pid=$!
+}
+# wait_many NAME: waits for start_many's run; its status goes to NAME.win.
+wait_many() {
+  local status=0
+  wait "$many_pid" || status=$?
+  echo "$status" >"$work/$1.win/status"
+  touch "$work/stop"
+  wait "$driver_pid" || true
+}
+copy_lines() { grep -c ' -> ' "$work/$1.win/out" 2>/dev/null || true; }
+
+under_way=0
+for moment in temporary 1 60 150; do
+  name="killed_at_$moment"
+  reset_many
+  start_many "$name" yes,ok
+  for _ in $(seq 1500); do
+    if [ "$moment" = temporary ]; then
+      [ -z "$(find "$ap_game/Many" -name '.*.patcher-*' -print -quit)" ] || break
+    else
+      [ "$(copy_lines "$name")" -lt "$moment" ] || break
+    fi
+    sleep 0.01
+  done
+  wineserver -k
+  wait_many "$name"
+  read -r old new torn left <<<"$(many_state)"
+  echo "$name: killed after $(copy_lines "$name") copies: $old old, $new new, $left temporaries"
+  check "$name: every file whole old or whole new" 0 "$torn"
+  check "$name: every file there" "$many_count" "$((old + new))"
+  # The kill lands some time after the moment is seen: it may come late.
+  ((old == 0)) || under_way=$((under_way + 1))
+  start_many "$name.again" yes,ok
+  wait_many "$name.again"
+  r="$work/$name.again.win"
+  check "$name: the next run succeeds" "0 Success" \
+    "$(cat "$r/status") $(cut -d'|' -f1 "$r/boxes" | tail -1)"
+  check "$name: the next run finishes the patch" "0 $many_count 0 0" "$(many_state)"
+  check "$name: the next run says what it removed" "$left" \
+    "$(sed 's/\r$//' "$r/err" | grep -c '^patcher: removed .*\\Many\\D[0-2]\\\.f[0-9]*\.dat\.patcher-[A-Za-z0-9]\{6\}, left by an interrupted run$')"
+done
+
+check "killed runs: at least two of them stopped the patch half-way" 1 \
+  "$((under_way >= 2))"
+
+# Two runs at once: the first copies the many files six times over, the
+# second starts once the first copies, says that the game folder is in use,
+# waits, and both succeed.
+big="$patches/many_six"
+mkdir -p "$big"
+ln -sfn "$many/files" "$big/files"
+{
+  crlf msg TORVANE2000.EXE
+  for _ in 1 2 3 4 5 6; do tail -n +3 "$many/move.txt"; done
+} >"$big/move.txt"
+reset_many
+start_many first auto,auto,auto,auto "$big"
+first_pid=$many_pid first_driver=$driver_pid
+for _ in $(seq 1500); do [ "$(copy_lines first)" -lt 1 ] || break; sleep 0.01; done
+mkdir -p "$work/second.win"
+(cd "$many" && exec timeout 120 wine64 "$exe" >"$work/second.win/out" \
+  2>"$work/second.win/err") || echo $? >"$work/second.win/status"
+many_pid=$first_pid driver_pid=$first_driver
+wait_many first
+check "two runs: both succeed" "0 0" \
+  "$(cat "$work/first.win/status") $(cat "$work/second.win/status" 2>/dev/null || echo 0)"
+check "two runs: four boxes, two of them Success" 2 \
+  "$(grep -c '^Success|' "$work/first.win/boxes")"
+check "two runs: the second waited for the first" 1 \
+  "$(sed 's/\r$//' "$work/second.win/err" |
+    grep -c "^patcher: another patch run is using .*Torvane 2000; waiting for it to end$")"
+check "two runs: every file new, no temporary" "0 $many_count 0 0" "$(many_state)"
+rm -rf "$ap_game/Many"
 
 if [ -z "$native" ]; then
   echo "note: no native build given (${3:-}), so nothing was compared with Linux"
