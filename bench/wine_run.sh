@@ -61,6 +61,11 @@ trap cleanup EXIT
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 DISPLAY=":$(head -n1 "$work/display")"
 export DISPLAY
+# One wineserver for every run, started before any of them: one that a
+# traced run started would be traced too, and live as long as the
+# box_driver.exe that waits for the trace to end.
+mkdir -p "$WINEPREFIX"
+wineserver -p
 wine64 wineboot -i >/dev/null 2>&1
 wine64 reg add 'HKLM\Software\Quelvar\Torvane 2000' /v 'Install Dir' \
   /d 'C:\Games\Torvane 2000' /reg:32 /f >/dev/null
@@ -75,16 +80,36 @@ reset_game() { rm -rf "$game" && mkdir -p "${game%/*}" && cp -a "$old" "$game" &
 median() { sort -g | awk '{v[NR] = $1} END {
   print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# patcher_run [strace -o FILE ...]: one run of patcher.exe, answered Yes and
-# OK; prints the seconds of its copy phase.
+# trace PATTERN FILE: once a process whose command line matches PATTERN
+# runs, counts its flushes with strace -c into FILE, until it ends.
+trace() {
+  local pid=""
+  for _ in $(seq 1000); do
+    pid=$(pgrep -f "$1" | head -n1) && break
+    sleep 0.005
+  done
+  [ -n "$pid" ] || { echo "FAIL: no process $1 to trace" >&2; return 1; }
+  strace -f -c -e trace=fsync,fdatasync,syncfs -o "$2" -p "$pid" 2>/dev/null &
+  local strace_pid=$!
+  # -f follows what the program starts, a winedevice.exe that lives as long
+  # as the wineserver among it: the trace ends with the program.
+  while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+  kill -INT "$strace_pid" 2>/dev/null || true
+  wait "$strace_pid" || true
+}
+
+# patcher_run [FILE]: one run of patcher.exe, answered Yes and OK; prints
+# the seconds of its copy phase. With FILE, its flushes are counted there.
 patcher_run() {
   rm -f "$work/stop" "$work/clock"
   wine64 "$build/box_driver.exe" --log "$(winpath "$work/boxes")" \
     --stop "$(winpath "$work/stop")" --answers yes,ok \
     --clock "$(winpath "$work/clock")" --timeout 600 >/dev/null 2>&1 &
-  local driver=$! status=0
-  (cd "$patch" && "$@" wine64 "$build/patcher.exe" >/dev/null 2>"$work/err") ||
+  local driver=$! status=0 tracer=""
+  if [ $# -gt 0 ]; then trace 'build-bench-windows.patcher\.exe' "$1" & tracer=$!; fi
+  (cd "$patch" && wine64 "$build/patcher.exe" >/dev/null 2>"$work/err") ||
     status=$?
+  [ -z "$tracer" ] || wait "$tracer"
   touch "$work/stop"
   wait "$driver" || true
   if [ "$status" != 0 ] || ! grep -q '^Success|' "$work/boxes"; then
@@ -97,6 +122,14 @@ patcher_run() {
 }
 loop_run() {  # loop_run [--flush]: prints the seconds of the copies
   (cd "$patch" && wine64 "$build/copy_loop.exe" 'C:\Games\Torvane 2000' "$@" | tr -d '\r')
+}
+traced_loop_run() {  # traced_loop_run FILE [--flush]: loop_run, flushes counted
+  local file=$1
+  shift
+  trace 'copy_loop\.exe' "$file" &
+  local tracer=$!
+  loop_run "$@" >/dev/null
+  wait "$tracer"
 }
 flushes() {  # flushes FILE COUNT: strace -c's flushes per 1,000 files
   awk -v n="$2" '$NF ~ /^(fsync|fdatasync|syncfs)$/ {c += $4}
@@ -128,19 +161,18 @@ workload() {
     fi
     reset_game && loop_run --flush >>"$work/f"
   done
-  reset_game
-  patcher_run strace -f -c -e trace=fsync,fdatasync,syncfs -o "$work/strace.p" >/dev/null
-  reset_game
-  (cd "$patch" && strace -f -c -e trace=fsync,fdatasync,syncfs -o "$work/strace.l" \
-    wine64 "$build/copy_loop.exe" 'C:\Games\Torvane 2000' >/dev/null)
+  reset_game && patcher_run "$work/strace.p" >/dev/null
+  reset_game && traced_loop_run "$work/strace.l"
+  reset_game && traced_loop_run "$work/strace.f" --flush
   local p l f
   p=$(median <"$work/p") l=$(median <"$work/l") f=$(median <"$work/f")
   printf '%-26s patcher.exe %7.3f s  CopyFileA loop %7.3f s  ratio %5.2f (target <= 1.5)\n' \
     "$label" "$p" "$l" "$(paste "$work/p" "$work/l" | awk '{printf "%.6f\n", $1 / $2}' | median)"
   printf '%-26s loop + FlushFileBuffers %7.3f s (ratio %4.2f);  one-file run %.3f s\n' \
     "" "$f" "$(awk -v f="$f" -v l="$l" 'BEGIN {printf "%.2f", f / l}')" "$base"
-  printf '%-26s flushes per 1,000 files: patcher.exe %s, loop %s\n' "" \
-    "$(flushes "$work/strace.p" "$count")" "$(flushes "$work/strace.l" "$count")"
+  printf '%-26s flushes per 1,000 files: patcher.exe %s, loop %s, loop + FlushFileBuffers %s\n' "" \
+    "$(flushes "$work/strace.p" "$count")" "$(flushes "$work/strace.l" "$count")" \
+    "$(flushes "$work/strace.f" "$count")"
 }
 
 echo "median over $reps runs of each; copy phase of patcher.exe vs CopyFileA loop"
