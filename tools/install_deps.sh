@@ -36,7 +36,6 @@ declare -A shows=(
   [zenity]=zenity
   [xdotool]=xdotool
   [netpbm]=xwdtopnm
-  [strace]=strace
   [g++-mingw-w64-x86-64]=x86_64-w64-mingw32-g++
   [wine64]='wine64|/usr/lib/wine/wine64'
   [fonts-wine]=/usr/share/wine/fonts/tahoma.ttf
