@@ -86,6 +86,10 @@ new_patch empty_list ""
 new_patch failed_copy "$(crlf msg torvane.exe game.dat,game.dat \
   'maps.mix,Missing\maps.mix' 'sounds\sounds.mix,Data\sounds.mix')"
 new_patch read_only "$(crlf msg torvane.exe 'maps.mix,Data\maps.mix')"
+# A read-only source: its copy is read-only too, as CopyFileA makes it, and
+# is renamed into place after it has become so.
+new_patch ro_source "$(crlf msg torvane.exe 'maps.mix,Data\maps.mix')"
+chmod 0444 "$patches/ro_source/maps.mix"
 new_patch app_path "$(crlf msg TORVANE2000.EXE game.dat,game.dat)"
 new_patch no_install_dir "$(crlf msg Missing.exe game.dat,game.dat)"
 new_patch held "$(crlf msg torvane.exe game.dat,game.dat 'maps.mix,Data\maps.mix' \
@@ -239,6 +243,17 @@ $(progress "$game_dir" maps.mix 'Data\maps.mix')" \
 Success|OK|Patch successful|5" \
   "Data|dir|rw
 Data/maps.mix|new maps|rw
+Data/sounds.mix|old sounds|rw
+game.dat|old game|rw"
+
+reset_games
+run_windows ro_source ro_source yes,ok
+check_windows ro_source 0 "$banner
+$(progress "$game_dir" maps.mix 'Data\maps.mix')" \
+  "Warning|YESNO|msg|2
+Success|OK|Patch successful|5" \
+  "Data|dir|rw
+Data/maps.mix|new maps|ro
 Data/sounds.mix|old sounds|rw
 game.dat|old game|rw"
 
