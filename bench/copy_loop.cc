@@ -3,9 +3,13 @@
 // line, an executable line, then `source,destination` lines) and copies each
 // entry with one CopyFileA(source, DIR\destination, FALSE), nothing else;
 // with --flush, each copy is then opened again and flushed with
-// FlushFileBuffers. Prints the seconds the copies took.
+// FlushFileBuffers; with --replace, each is a CopyFileA to a new file beside
+// the destination and a MoveFileExA of it over the destination, unflushed:
+// the least a copy that never leaves a destination half-written costs,
+// since it makes a new file where CopyFileA writes into the old one. Prints
+// the seconds the copies took.
 //
-//   copy_loop.exe DIR [--flush]
+//   copy_loop.exe DIR [--flush | --replace]
 //
 // Exit status: 0, or 1 when the list cannot be read or a copy fails.
 #ifndef NOMINMAX
@@ -29,6 +33,7 @@ int main(int argc, char** argv) {
   }
   std::string dir = argv[1];
   bool flush = argc > 2 && std::strcmp(argv[2], "--flush") == 0;
+  bool replace = argc > 2 && std::strcmp(argv[2], "--replace") == 0;
   FILE* list = std::fopen("move.txt", "r");
   if (list == nullptr) {
     std::fprintf(stderr, "copy_loop: cannot open move.txt\n");
@@ -51,9 +56,16 @@ int main(int argc, char** argv) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
   for (const auto& [source, dest] : entries) {
-    if (!CopyFileA(source.c_str(), dest.c_str(), FALSE)) {
+    std::string target = replace ? dest + ".copy_loop" : dest;
+    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
       std::fprintf(stderr, "copy_loop: CopyFileA(%s, %s): error %lu\n",
-                   source.c_str(), dest.c_str(), GetLastError());
+                   source.c_str(), target.c_str(), GetLastError());
+      return 1;
+    }
+    if (replace && !MoveFileExA(target.c_str(), dest.c_str(),
+                                MOVEFILE_REPLACE_EXISTING)) {
+      std::fprintf(stderr, "copy_loop: MoveFileExA(%s, %s): error %lu\n",
+                   target.c_str(), dest.c_str(), GetLastError());
       return 1;
     }
     if (!flush) continue;

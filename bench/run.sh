@@ -188,8 +188,9 @@ fi
 # scale_step COUNT DIRS: a texture pack's shape, COUNT files of 512 bytes
 # spread over DIRS folders (each next file in the next folder), its sources
 # laid out as the destinations. Prints the time per file of patcher and of
-# cp + sync (median over alternating runs), their ratio, the system calls
-# per file of one run under strace and the peak RSS.
+# cp + sync (median over alternating runs), their ratio, the same for the
+# least costly copy that a crash leaves old or new (bench_tool replace), the
+# system calls per file of one run under strace and the peak RSS.
 scale_step() {
   local count=$1 dirs=$2 name=scale
   local prefix=$work/$name/prefix patch=$work/$name/patch
@@ -198,7 +199,7 @@ scale_step() {
   "$tool" make-patch "$game" "$patch" "$count" 512 "$dirs" 0
   local run_patcher=(--cwd "$patch" --stdin $'y\n' --env "WINEPREFIX=$prefix"
     -- "$patcher")
-  rm -f "$work"/{p,s}."$name"
+  rm -f "$work"/{p,s,r}."$name"
   cp "$patch/move-exact.txt" "$patch/move.txt"
   for ((i = 0; i < reps; i++)); do
     if ((i % 2 == 0)); then
@@ -208,6 +209,7 @@ scale_step() {
       timed "s.$name" --syncfs "$game" -- cp -R "$patch/files/." "$game/"
       timed "p.$name" "${run_patcher[@]}"
     fi
+    timed "r.$name" -- "$tool" replace "$patch" "$game"
   done
   if ! diff -rq "$patch/files/Data" "$game/Data" >/dev/null; then
     echo "FAIL: $name: the game's files differ from the patch's" >&2
@@ -219,6 +221,9 @@ scale_step() {
     "$count" "$dirs" "$(col "p.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
     "$(col "s.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
     "$(ratios "p.$name" "s.$name" | median)"
+  printf '  %6s %13s  new file + rename, a syncfs per 256 (the least a crash-safe copy costs) %6.1f us/file: ratio %5.2f to cp+sync, patcher / it %5.2f\n' \
+    "" "" "$(col "r.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
+    "$(ratios "r.$name" "s.$name" | median)" "$(ratios "p.$name" "r.$name" | median)"
   printf '  %6s %13s  %s system calls per file (target <= 15)  peak RSS: patcher %s MiB (target <= 16), cp %s MiB\n' \
     "" "" "$calls" "$(col "p.$name" 2 | maxof | mib)" "$(col "s.$name" 2 | maxof | mib)"
   rm -rf "${work:?}/$name"

@@ -6,29 +6,35 @@
 # answer Yes to the outcome box, timed by box_driver.exe, less the same
 # time for a list of one file: under Xvfb without a window manager, Wine
 # waits 2 s for each new box to show) over the loop's copies; also the loop
-# with a FlushFileBuffers per file, and the flushes per 1,000 files of each
+# with a FlushFileBuffers per file; the loop that copies to a new file and
+# renames it over the destination, unflushed (the least that keeping each
+# destination old or new costs); and the flushes per 1,000 files of each
 # program (fsync, fdatasync and syncfs, counted with strace -f on one more
-# run). Runs alternate between the programs, and each starts from the game's
-# old files.
+# run). Runs alternate between the programs, and each starts from the
+# game's old files.
 #
-# Usage: bench/wine_run.sh [--quick] [--reps N] [--dir SCRATCH]
-#   --quick    small workloads (seconds)
-#   --reps N   timed runs of each program per workload (default 3; 1 quick)
-#   --dir D    where to make the scratch prefix (default: mktemp -d); the
-#              full run needs about 3.5 GiB there
+# Usage: bench/wine_run.sh [--quick] [--reps N] [--dir SCRATCH] [--only N,..]
+#   --quick      small workloads (seconds)
+#   --reps N     timed runs of each program per workload (default 3; 1 quick)
+#   --dir D      where to make the scratch prefix (default: mktemp -d); the
+#                full run needs about 3.5 GiB there
+#   --only N,..  run only these workloads: wide (files of 512 KiB), small
+#                (files of 4 KiB)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-quick=0 reps="" scratch_parent=""
+quick=0 reps="" scratch_parent="" only="wide,small"
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 ;;
     --reps) reps=$2; shift ;;
     --dir) scratch_parent=$2; shift ;;
-    *) sed -n '2,18p' "$0" >&2; exit 2 ;;
+    --only) only=$2; shift ;;
+    *) sed -n '2,22p' "$0" >&2; exit 2 ;;
   esac
   shift
 done
 [ -n "$reps" ] || reps=$((quick ? 1 : 3))
+wants() { [[ ",$only," == *",$1,"* ]]; }
 
 "$root/tools/install_deps.sh" --check windows wine bench
 PATH=/usr/lib/wine:$PATH  # Debian keeps wine64 and wineserver out of PATH
@@ -142,7 +148,7 @@ workload() {
   rm -rf "$old" "$patch"
   "$tool" make-patch "$old" "$patch" "$count" "$size" "$dirs" 0
   head -n 3 "$patch/move-exact.txt" >"$patch/move.txt"
-  : >"$work/b" && : >"$work/p" && : >"$work/l" && : >"$work/f"
+  : >"$work/b" && : >"$work/p" && : >"$work/l" && : >"$work/f" && : >"$work/r"
   for ((i = 0; i < reps; i++)); do reset_game && patcher_run >>"$work/b"; done
   local base
   base=$(median <"$work/b")
@@ -160,16 +166,21 @@ workload() {
       exit 1
     fi
     reset_game && loop_run --flush >>"$work/f"
+    reset_game && loop_run --replace >>"$work/r"
   done
   reset_game && patcher_run "$work/strace.p" >/dev/null
   reset_game && traced_loop_run "$work/strace.l"
   reset_game && traced_loop_run "$work/strace.f" --flush
-  local p l f
+  local p l f r
   p=$(median <"$work/p") l=$(median <"$work/l") f=$(median <"$work/f")
+  r=$(median <"$work/r")
   printf '%-26s patcher.exe %7.3f s  CopyFileA loop %7.3f s  ratio %5.2f (target <= 1.5)\n' \
     "$label" "$p" "$l" "$(paste "$work/p" "$work/l" | awk '{printf "%.6f\n", $1 / $2}' | median)"
   printf '%-26s loop + FlushFileBuffers %7.3f s (ratio %4.2f);  one-file run %.3f s\n' \
     "" "$f" "$(awk -v f="$f" -v l="$l" 'BEGIN {printf "%.2f", f / l}')" "$base"
+  printf '%-26s loop to a new file + MoveFileExA %7.3f s (ratio %4.2f); patcher.exe / it %4.2f\n' \
+    "" "$r" "$(awk -v r="$r" -v l="$l" 'BEGIN {printf "%.2f", r / l}')" \
+    "$(awk -v r="$r" -v p="$p" 'BEGIN {printf "%.2f", p / r}')"
   printf '%-26s flushes per 1,000 files: patcher.exe %s, loop %s, loop + FlushFileBuffers %s\n' "" \
     "$(flushes "$work/strace.p" "$count")" "$(flushes "$work/strace.l" "$count")" \
     "$(flushes "$work/strace.f" "$count")"
@@ -177,9 +188,9 @@ workload() {
 
 echo "median over $reps runs of each; copy phase of patcher.exe vs CopyFileA loop"
 if ((quick)); then
-  workload 100 $((512 << 10)) 5 "100 x 512 KiB, 5 folders"
-  workload 300 4096 5 "300 x 4 KiB, 5 folders"
+  if wants wide; then workload 100 $((512 << 10)) 5 "100 x 512 KiB, 5 folders"; fi
+  if wants small; then workload 300 4096 5 "300 x 4 KiB, 5 folders"; fi
 else
-  workload 2000 $((512 << 10)) 20 "2,000 x 512 KiB, 20 folders"
-  workload 5000 4096 20 "5,000 x 4 KiB, 20 folders"
+  if wants wide; then workload 2000 $((512 << 10)) 20 "2,000 x 512 KiB, 20 folders"; fi
+  if wants small; then workload 5000 4096 20 "5,000 x 4 KiB, 20 folders"; fi
 fi
