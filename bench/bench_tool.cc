@@ -408,12 +408,12 @@ int Durability(int argc, char** argv) {
   return 0;
 }
 
-// Copies the files PATCH/move-exact.txt lists from PATCH into GAME the
-// least costly way that leaves each destination old or whole new after a
-// crash: each into a new unnamed file beside its destination, one syncfs per
-// 256 files, then each given a name and renamed over its destination, and a
-// syncfs at the end. No checks, no attributes: the reference that the
-// program's copies cannot beat on the same file system.
+// Copies the files PATCH/move-exact.txt lists from PATCH into GAME in the
+// bare way that leaves each destination old or whole new after a crash, as
+// the program's batches do: each into a new unnamed file beside its
+// destination, one syncfs per 256 files, then each given a name and renamed
+// over its destination, and a syncfs at the end. No checks, no attributes,
+// no listings: what such copies cost the file system alone.
 int Replace(int argc, char** argv) {
   if (argc != 4) return 1;
   std::string patch = argv[2], game = argv[3];

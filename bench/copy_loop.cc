@@ -5,9 +5,9 @@
 // with --flush, each copy is then opened again and flushed with
 // FlushFileBuffers; with --replace, each is a CopyFileA to a new file beside
 // the destination and a MoveFileExA of it over the destination, unflushed:
-// the least a copy that never leaves a destination half-written costs,
-// since it makes a new file where CopyFileA writes into the old one. Prints
-// the seconds the copies took.
+// the plain way to leave no destination half-written, which makes a new
+// file and removes the old one where CopyFileA writes into the old one.
+// Prints the seconds the copies took.
 //
 //   copy_loop.exe DIR [--flush | --replace]
 //

@@ -189,7 +189,7 @@ fi
 # spread over DIRS folders (each next file in the next folder), its sources
 # laid out as the destinations. Prints the time per file of patcher and of
 # cp + sync (median over alternating runs), their ratio, the same for the
-# least costly copy that a crash leaves old or new (bench_tool replace), the
+# bare copy that a crash leaves old or new (bench_tool replace), the
 # system calls per file of one run under strace and the peak RSS.
 scale_step() {
   local count=$1 dirs=$2 name=scale
@@ -221,7 +221,7 @@ scale_step() {
     "$count" "$dirs" "$(col "p.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
     "$(col "s.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
     "$(ratios "p.$name" "s.$name" | median)"
-  printf '  %6s %13s  new file + rename, a syncfs per 256 (the least a crash-safe copy costs) %6.1f us/file: ratio %5.2f to cp+sync, patcher / it %5.2f\n' \
+  printf '  %6s %13s  bare crash-safe copy (new file, syncfs per 256, rename) %6.1f us/file: ratio %5.2f to cp+sync, patcher / it %5.2f\n' \
     "" "" "$(col "r.$name" 1 | median | awk -v n="$count" '{print $1 * 1e6 / n}')" \
     "$(ratios "r.$name" "s.$name" | median)" "$(ratios "p.$name" "r.$name" | median)"
   printf '  %6s %13s  %s system calls per file (target <= 15)  peak RSS: patcher %s MiB (target <= 16), cp %s MiB\n' \

@@ -7,8 +7,8 @@
 # time for a list of one file: under Xvfb without a window manager, Wine
 # waits 2 s for each new box to show) over the loop's copies; also the loop
 # with a FlushFileBuffers per file; the loop that copies to a new file and
-# renames it over the destination, unflushed (the least that keeping each
-# destination old or new costs); and the flushes per 1,000 files of each
+# renames it over the destination, unflushed (the plain way to keep each
+# destination old or new); and the flushes per 1,000 files of each
 # program (fsync, fdatasync and syncfs, counted with strace -f on one more
 # run). Runs alternate between the programs, and each starts from the
 # game's old files.
