@@ -139,11 +139,15 @@ class Win32Platform : public Platform {
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD failure = file.valid() ? 0 : GetLastError();
-    // Windows refuses to open a directory this way; make sure of it.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (failure == 0 && !GetFileInformationByHandle(file.get(), &info))
+    // Windows refuses to open a directory this way; make sure of it. The
+    // attributes alone: GetFileInformationByHandle also asks for the volume
+    // serial, which under Wine costs each source a query of the mount
+    // manager in another process.
+    FILE_BASIC_INFO info;
+    if (failure == 0 && !GetFileInformationByHandleEx(file.get(), FileBasicInfo,
+                                                      &info, sizeof info))
       failure = GetLastError();
-    if (failure == 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (failure == 0 && (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       failure = ERROR_ACCESS_DENIED;
     if (failure != 0) {
       if (error)
